@@ -1,0 +1,12 @@
+# Shared part of the two mingw-w64 toolchain files; VARNEL_MINGW_TRIPLE names the target.
+set(CMAKE_C_COMPILER ${VARNEL_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VARNEL_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${VARNEL_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${VARNEL_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Test programs run through Wine, in the build's own prefix (see cmake/wine-exec).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-exec)

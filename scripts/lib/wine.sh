@@ -1,0 +1,49 @@
+# Wine for the project's own use: a private prefix under build/, created on first use, and a
+# persistent wineserver that this script starts and stops itself. Sourced by the other scripts.
+#
+#   wine_start [display]   prepare the prefix and start its server; with no display argument
+#                          Wine's null display driver is used (headless, no DISPLAY needed)
+#   wine_stop              stop the server of this prefix and everything running in it
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+export WINEPREFIX="$root/build/wine"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+wine_loader() {
+  if [ -x /usr/lib/wine/wine64 ]; then echo /usr/lib/wine/wine64; else echo wine; fi
+}
+
+wine_start() {
+  local driver=${1:-null}
+  mkdir -p "$root/build"
+  local loader
+  loader=$(wine_loader)
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: creating the prefix $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 </dev/null
+    # Headless from the first program on; the server writes the registry out when it ends.
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  # The server runs for the whole session so that each program starts quickly; its output goes
+  # nowhere, or every program waits for Wine's helpers to let go of its stderr.
+  setsid wineserver -p >/dev/null 2>&1 </dev/null &
+  wineserver_pid=$!
+  trap wine_stop EXIT
+  if [ "$driver" = null ]; then
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
+  else
+    "$loader" reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1 </dev/null || true
+  fi
+  # A crashing program must not wait for someone to close a crash dialog.
+  "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    >/dev/null 2>&1 </dev/null
+}
+
+wine_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}

@@ -1,0 +1,18 @@
+// The console window: the modal main dialog and the procedure on its entry field.
+#pragma once
+
+#include <windows.h>
+
+// The period of the timer that drives the output pump.
+constexpr UINT_PTR ID_POLL_TIMER = 100;
+constexpr UINT kPollPeriodMs = 100;
+
+// The program's module, from which the dialog template and the icon come.
+extern HINSTANCE g_instance;
+
+// The dialog procedure of the main window.
+INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The entry field's procedure: Enter runs the command, every key stays in the field, the rest
+// goes to the field's own procedure, kept in its user-data slot.
+LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam);

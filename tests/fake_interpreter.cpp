@@ -1,0 +1,419 @@
+// Scripted stand-in for the command interpreter, started by the tests through COMSPEC.
+//
+//   fake_interpreter.exe BASE [STARTUP-COMMAND ...]
+//
+// Every byte read from standard input is appended to BASE.in as soon as it is read, and the
+// notable moments are logged as "\r\n"-terminated lines in BASE.events:
+//   start <ms>          on start-up, before the announcement
+//   flood <bytes> <ms>  after a flood: bytes written and time spent writing them
+//   ping <n> <ms>       when a ping is served, before its pong is written
+//   eof                 when standard input ends
+//   exit <code>         just before the process exits
+// <ms> values are QueryPerformanceCounter readings in milliseconds with three decimals.
+//
+// After the start event the program writes "FAKE READY\r\n", runs each STARTUP-COMMAND in
+// order, then reads standard input line by line ("\n" ends a line, one trailing "\r" is
+// dropped, an unfinished line waits for more input) and runs each line as a command:
+//   echo TEXT        TEXT "\r\n" to stdout
+//   err TEXT         TEXT "\r\n" to stderr
+//   tail TEXT        TEXT to stdout, no line end
+//   hex HH HH ...    the decoded bytes to stdout; blanks between digits are optional
+//   flood N [LEN]    exactly N bytes of numbered LEN-byte lines (default 80), then
+//                    "FLOOD END\r\n"
+//   rand SEED N      N bytes of the splitmix.h stream for SEED, in writes of 1..8192 bytes
+//   sleep MS         stop reading for MS milliseconds
+//   ping N           event "ping N <ms>", then "pong N\r\n" to stdout
+//   ignore-exit      from now on the bare "exit" line is ignored
+//   exit [CODE]      exit with CODE (0 when absent); "exit" is matched in any letter case
+// Unknown and malformed lines are ignored. At the end of input the program exits with 0.
+//
+// Output goes straight to the raw handles with WriteFile, so stdout and stderr stay in order
+// when they share one pipe and nothing waits in a buffer.
+
+#include <windows.h>
+#include <shellapi.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "splitmix.h"
+
+namespace {
+
+const DWORD kReadSize = 4096;
+const size_t kFloodBlock = 4096;
+const uint64_t kDefaultFloodLine = 80;
+// Eight digits, a blank and CR LF: the shortest flood line.
+const uint64_t kMinFloodLine = 11;
+const uint64_t kFloodNumberModulus = 100000000;
+
+HANDLE g_stdin = INVALID_HANDLE_VALUE;
+HANDLE g_stdout = INVALID_HANDLE_VALUE;
+HANDLE g_stderr = INVALID_HANDLE_VALUE;
+HANDLE g_input_log = INVALID_HANDLE_VALUE;
+HANDLE g_event_log = INVALID_HANDLE_VALUE;
+LARGE_INTEGER g_qpc_frequency;
+bool g_ignore_bare_exit = false;
+
+// Writes all of `size` bytes; false when the handle refuses them (e.g. the reader is gone).
+bool WriteAll(HANDLE handle, const void* data, size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes, chunk, &written, NULL) || written == 0) return false;
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool WriteText(HANDLE handle, const std::string& text) {
+    return WriteAll(handle, text.data(), text.size());
+}
+
+void AppendDecimal(std::string& out, uint64_t value) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0)
+        out += digits[--count];
+}
+
+int64_t QpcNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// Appends a counter reading (or difference of readings) as milliseconds, e.g. "1234.567".
+void AppendMilliseconds(std::string& out, int64_t ticks) {
+    if (ticks < 0) {
+        out += '-';
+        ticks = -ticks;
+    }
+    const uint64_t frequency = static_cast<uint64_t>(g_qpc_frequency.QuadPart);
+    const uint64_t t = static_cast<uint64_t>(ticks);
+    const uint64_t micros = t / frequency * 1000000 + t % frequency * 1000000 / frequency;
+    AppendDecimal(out, micros / 1000);
+    const uint64_t fraction = micros % 1000;
+    out += '.';
+    out += static_cast<char>('0' + fraction / 100);
+    out += static_cast<char>('0' + fraction / 10 % 10);
+    out += static_cast<char>('0' + fraction % 10);
+}
+
+void LogEvent(const std::string& line) {
+    if (g_event_log != INVALID_HANDLE_VALUE) WriteText(g_event_log, line + "\r\n");
+}
+
+void ExitWithEvent(UINT code) {
+    std::string event = "exit ";
+    AppendDecimal(event, code);
+    LogEvent(event);
+    ExitProcess(code);
+}
+
+// Both logs can be read (and even deleted) by the tests while this process runs.
+HANDLE CreateLog(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Decimal digits only, no sign, no overflow.
+bool ParseUnsigned(const std::string& text, uint64_t* value) {
+    if (text.empty() || text.size() > 20) return false;
+    uint64_t result = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') return false;
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (result > (UINT64_MAX - digit) / 10) return false;
+        result = result * 10 + digit;
+    }
+    *value = result;
+    return true;
+}
+
+// Exit codes are 32-bit; a leading '-' wraps them the way the interpreter does ("-1" is
+// 4294967295).
+bool ParseExitCode(const std::string& text, UINT* code) {
+    const bool negative = !text.empty() && text[0] == '-';
+    uint64_t value = 0;
+    if (!ParseUnsigned(negative ? text.substr(1) : text, &value) || value > 0xFFFFFFFFULL) {
+        return false;
+    }
+    *code = static_cast<UINT>(negative ? 0 - value : value);
+    return true;
+}
+
+// Splits command arguments on single blanks; doubled blanks give empty words.
+std::vector<std::string> SplitWords(const std::string& text) {
+    std::vector<std::string> words;
+    if (text.empty()) return words;
+    size_t begin = 0;
+    for (;;) {
+        const size_t blank = text.find(' ', begin);
+        if (blank == std::string::npos) {
+            words.push_back(text.substr(begin));
+            return words;
+        }
+        words.push_back(text.substr(begin, blank - begin));
+        begin = blank + 1;
+    }
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Writes nothing unless the whole argument is hex digit pairs (blanks anywhere are skipped).
+void RunHex(const std::string& args) {
+    std::string bytes;
+    int high = -1;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == ' ') continue;
+        const int digit = HexDigitValue(args[i]);
+        if (digit < 0) return;
+        if (high < 0) {
+            high = digit;
+        } else {
+            bytes += static_cast<char>(high * 16 + digit);
+            high = -1;
+        }
+    }
+    if (high >= 0) return;
+    WriteText(g_stdout, bytes);
+}
+
+// Line k of a flood: k modulo 10^8 as eight digits, a blank, filler letters starting again
+// at 'a' on every line, then CR LF. Only the digits change from line to line.
+void SetFloodLineNumber(std::string& line, uint64_t number) {
+    number %= kFloodNumberModulus;
+    for (int i = 7; i >= 0; --i) {
+        line[i] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    }
+}
+
+std::string FloodLineTemplate(size_t length) {
+    std::string line(length, ' ');
+    for (size_t i = 9; i + 2 < length; ++i)
+        line[i] = static_cast<char>('a' + (i - 9) % 26);
+    line[length - 2] = '\r';
+    line[length - 1] = '\n';
+    return line;
+}
+
+// Writes exactly `total` bytes of flood lines in blocks of kFloodBlock bytes, stopping early
+// only if stdout stops taking them. Returns the number of bytes written.
+uint64_t WriteFlood(uint64_t total, size_t line_length) {
+    std::string line = FloodLineTemplate(line_length);
+    char block[kFloodBlock];
+    size_t filled = 0;
+    uint64_t line_number = 0;
+    size_t line_offset = 0;
+    uint64_t written = 0;
+    SetFloodLineNumber(line, line_number);
+    for (uint64_t produced = 0; produced < total;) {
+        size_t take = line_length - line_offset;
+        if (take > kFloodBlock - filled) take = kFloodBlock - filled;
+        if (take > total - produced) take = static_cast<size_t>(total - produced);
+        memcpy(block + filled, line.data() + line_offset, take);
+        filled += take;
+        produced += take;
+        line_offset += take;
+        if (line_offset == line_length) {
+            line_offset = 0;
+            SetFloodLineNumber(line, ++line_number);
+        }
+        if (filled == kFloodBlock || produced == total) {
+            if (!WriteAll(g_stdout, block, filled)) break;
+            written += filled;
+            filled = 0;
+        }
+    }
+    return written;
+}
+
+void RunFlood(const std::string& args) {
+    const std::vector<std::string> words = SplitWords(args);
+    uint64_t total = 0;
+    uint64_t line_length = kDefaultFloodLine;
+    if (words.empty() || words.size() > 2 || !ParseUnsigned(words[0], &total)) return;
+    if (words.size() == 2 && !ParseUnsigned(words[1], &line_length)) return;
+    if (line_length < kMinFloodLine || line_length > 1000000) return;
+
+    const int64_t begin = QpcNow();
+    const uint64_t written = WriteFlood(total, static_cast<size_t>(line_length));
+    const int64_t end = QpcNow();
+
+    std::string event = "flood ";
+    AppendDecimal(event, written);
+    event += ' ';
+    AppendMilliseconds(event, end - begin);
+    LogEvent(event);
+    WriteText(g_stdout, "FLOOD END\r\n");
+}
+
+void RunRand(const std::string& args) {
+    const std::vector<std::string> words = SplitWords(args);
+    uint64_t seed = 0;
+    uint64_t total = 0;
+    if (words.size() != 2 || !ParseUnsigned(words[0], &seed) || !ParseUnsigned(words[1], &total)) {
+        return;
+    }
+    uint64_t data_state = seed;
+    uint64_t size_state = seed ^ kRandomChunkSeedXor;
+    char buffer[kRandomMaxChunk];
+    while (total > 0) {
+        size_t size = SplitMixChunkSize(size_state);
+        if (size > total) size = static_cast<size_t>(total);
+        for (size_t i = 0; i < size; ++i)
+            buffer[i] = static_cast<char>(SplitMixByte(data_state));
+        if (!WriteAll(g_stdout, buffer, size)) return;
+        total -= size;
+    }
+}
+
+void RunSleep(const std::string& args) {
+    uint64_t ms = 0;
+    if (!ParseUnsigned(args, &ms) || ms >= INFINITE) return;
+    Sleep(static_cast<DWORD>(ms));
+}
+
+// The ping is logged before the pong is written, so the event time never follows the reply.
+void RunPing(const std::string& args) {
+    if (args.empty() || args.find(' ') != std::string::npos) return;
+    std::string event = "ping " + args + " ";
+    AppendMilliseconds(event, QpcNow());
+    LogEvent(event);
+    WriteText(g_stdout, "pong " + args + "\r\n");
+}
+
+void RunExit(const std::string& args, bool bare) {
+    if (bare) {
+        if (!g_ignore_bare_exit) ExitWithEvent(0);
+        return;
+    }
+    UINT code = 0;
+    if (ParseExitCode(args, &code)) ExitWithEvent(code);
+}
+
+bool IsExitWord(const std::string& word) {
+    return word.size() == 4 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, word.data(), 4,
+                                              "exit", 4) == CSTR_EQUAL;
+}
+
+// Runs one command line (without its line end).
+void RunCommand(const std::string& line) {
+    const size_t blank = line.find(' ');
+    const bool has_args = blank != std::string::npos;
+    const std::string word = line.substr(0, blank);
+    const std::string args = has_args ? line.substr(blank + 1) : std::string();
+
+    if (word == "echo") {
+        WriteText(g_stdout, args + "\r\n");
+    } else if (word == "err") {
+        WriteText(g_stderr, args + "\r\n");
+    } else if (word == "tail") {
+        WriteText(g_stdout, args);
+    } else if (word == "hex") {
+        RunHex(args);
+    } else if (word == "flood") {
+        RunFlood(args);
+    } else if (word == "rand") {
+        RunRand(args);
+    } else if (word == "sleep") {
+        RunSleep(args);
+    } else if (word == "ping") {
+        RunPing(args);
+    } else if (word == "ignore-exit" && !has_args) {
+        g_ignore_bare_exit = true;
+    } else if (IsExitWord(word)) {
+        RunExit(args, !has_args);
+    }
+}
+
+// Runs every complete line in `pending` and keeps the unfinished rest.
+void RunCompleteLines(std::string& pending) {
+    size_t begin = 0;
+    for (;;) {
+        const size_t newline = pending.find('\n', begin);
+        if (newline == std::string::npos) break;
+        size_t end = newline;
+        if (end > begin && pending[end - 1] == '\r') --end;
+        RunCommand(pending.substr(begin, end - begin));
+        begin = newline + 1;
+    }
+    pending.erase(0, begin);
+}
+
+// Reads standard input until it ends. Each chunk reaches BASE.in before any of its lines run.
+void ReadCommands() {
+    std::string pending;
+    char buffer[kReadSize];
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(g_stdin, buffer, kReadSize, &count, NULL) || count == 0) return;
+        WriteAll(g_input_log, buffer, count);
+        pending.append(buffer, count);
+        RunCompleteLines(pending);
+    }
+}
+
+std::string ToUtf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
+    if (size <= 1) return std::string();
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, NULL, NULL);
+    result.resize(static_cast<size_t>(size - 1));
+    return result;
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    g_stdin = GetStdHandle(STD_INPUT_HANDLE);
+    g_stdout = GetStdHandle(STD_OUTPUT_HANDLE);
+    g_stderr = GetStdHandle(STD_ERROR_HANDLE);
+    if (argv == NULL || argc < 2) {
+        WriteText(g_stderr, "usage: fake_interpreter BASE [COMMAND ...]\r\n");
+        return 2;
+    }
+    QueryPerformanceFrequency(&g_qpc_frequency);
+
+    const std::wstring base = argv[1];
+    g_input_log = CreateLog(base + L".in");
+    g_event_log = CreateLog(base + L".events");
+    if (g_input_log == INVALID_HANDLE_VALUE || g_event_log == INVALID_HANDLE_VALUE) {
+        WriteText(g_stderr, "fake_interpreter: cannot create the log files\r\n");
+        return 2;
+    }
+
+    std::string start = "start ";
+    AppendMilliseconds(start, QpcNow());
+    LogEvent(start);
+    WriteText(g_stdout, "FAKE READY\r\n");
+
+    for (int i = 2; i < argc; ++i)
+        RunCommand(ToUtf8(argv[i]));
+    LocalFree(argv);
+
+    ReadCommands();
+    LogEvent("eof");
+    ExitWithEvent(0);
+    return 0;
+}
