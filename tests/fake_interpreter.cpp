@@ -5,7 +5,9 @@
 // Every byte read from standard input is appended to BASE.in as soon as it is read, and the
 // notable moments are logged as "\r\n"-terminated lines in BASE.events:
 //   start <ms>          on start-up, before the announcement
-//   flood <bytes> <ms>  after a flood: bytes written and time spent writing them
+//   flood <bytes> <ms> <end-ms>
+//                       after a flood: bytes written, time spent writing them, and when the
+//                       writing ended
 //   ping <n> <ms>       when a ping is served, before its pong is written
 //   eof                 when standard input ends
 //   exit <code>         just before the process exits
@@ -22,6 +24,8 @@
 //                    "FLOOD END\r\n"
 //   rand SEED N      N bytes of the splitmix.h stream for SEED, in writes of 1..8192 bytes
 //   sleep MS         stop reading for MS milliseconds
+//   drip COUNT MS    "drip I\r\n" for I = 1..COUNT, one every MS milliseconds, not reading
+//                    meanwhile
 //   ping N           event "ping N <ms>", then "pong N\r\n" to stdout
 //   ignore-exit      from now on the bare "exit" line is ignored
 //   exit [CODE]      exit with CODE (0 when absent); "exit" is matched in any letter case
@@ -262,6 +266,8 @@ void RunFlood(const std::string& args) {
     AppendDecimal(event, written);
     event += ' ';
     AppendMilliseconds(event, end - begin);
+    event += ' ';
+    AppendMilliseconds(event, end);
     LogEvent(event);
     WriteText(g_stdout, "FLOOD END\r\n");
 }
@@ -290,6 +296,19 @@ void RunSleep(const std::string& args) {
     uint64_t ms = 0;
     if (!ParseUnsigned(args, &ms) || ms >= INFINITE) return;
     Sleep(static_cast<DWORD>(ms));
+}
+
+void RunDrip(const std::string& args) {
+    const size_t blank = args.find(' ');
+    uint64_t count = 0, ms = 0;
+    if (blank == std::string::npos || !ParseUnsigned(args.substr(0, blank), &count) ||
+        !ParseUnsigned(args.substr(blank + 1), &ms) || ms >= INFINITE) {
+        return;
+    }
+    for (uint64_t i = 1; i <= count; ++i) {
+        WriteText(g_stdout, "drip " + std::to_string(i) + "\r\n");
+        Sleep(static_cast<DWORD>(ms));
+    }
 }
 
 // The ping is logged before the pong is written, so the event time never follows the reply.
@@ -338,6 +357,8 @@ void RunCommand(const std::string& line) {
         RunSleep(args);
     } else if (word == "ping") {
         RunPing(args);
+    } else if (word == "drip") {
+        RunDrip(args);
     } else if (word == "ignore-exit" && !has_args) {
         g_ignore_bare_exit = true;
     } else if (IsExitWord(word)) {

@@ -60,25 +60,38 @@ bool VarnelProcess::WaitForWindow(int timeoutMs) {
     return pane && combo && entry;
 }
 
-void VarnelProcess::Type(const std::string& text) const {
+bool VarnelProcess::Type(const std::string& text) const {
     SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
     PostMessageA(entry, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    // The key is handled by the time a message sent after it returns.
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(entry, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+    // The line has been taken once the field is empty again (or gone with the window).
+    return WaitFor([&] { return EntryText().empty(); }, 5000);
 }
 
-std::string VarnelProcess::Pane() const {
-    int length = static_cast<int>(SendMessageA(pane, WM_GETTEXTLENGTH, 0, 0));
-    std::string text(static_cast<size_t>(length) + 1, '\0');
+namespace {
+
+// GetWindowText does not ask a control of another process for its text; WM_GETTEXT does. The
+// wide form, because Wine's cross-process ANSI text messages can lose text.
+std::string ControlText(HWND control) {
+    int length = static_cast<int>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
     int got = static_cast<int>(
-        SendMessageA(pane, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
-    text.resize(static_cast<size_t>(got > 0 ? got : 0));
+        SendMessageW(control, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(&wide[0])));
+    if (got <= 0) return std::string();
+    std::string text(static_cast<size_t>(got) * 2, '\0');
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), got, &text[0],
+                                    static_cast<int>(text.size()), nullptr, nullptr);
+    text.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
     return text;
 }
 
+}  // namespace
+
+std::string VarnelProcess::Pane() const {
+    return ControlText(pane);
+}
+
 std::string VarnelProcess::EntryText() const {
-    return WindowTextOf(entry);
+    return ControlText(entry);
 }
 
 std::vector<std::string> VarnelProcess::History() const {

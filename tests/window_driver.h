@@ -18,8 +18,8 @@ struct VarnelProcess {
     bool Start(const char* comspec, const std::string& exe = std::string());
     // Waits for the main window and looks up its controls.
     bool WaitForWindow(int timeoutMs = 10000);
-    // Types a line into the entry field and presses Enter.
-    void Type(const std::string& text) const;
+    // Types a line into the entry field and presses Enter; true once the field has taken it.
+    bool Type(const std::string& text) const;
     std::string Pane() const;
     std::string EntryText() const;
     std::vector<std::string> History() const;

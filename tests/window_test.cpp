@@ -52,4 +52,153 @@ TEST_F(WindowTest, CloseBoxSendsExitOnceAndEndsWithZero) {
     EXPECT_EQ(run.Input(), "exit\r\n");
 }
 
+TEST_F(WindowTest, HistoryKeepsDistinctLinesInOrderOfEntry) {
+    Start();
+    ASSERT_TRUE(PaneShows(kReady));
+    for (const char* line : {"dir", "DIR", "echo one", "cls", "Dir", "echo two"}) {
+        EXPECT_TRUE(varnel.Type(line)) << line;
+    }
+    const std::string expected = "dir\r\nDIR\r\necho one\r\n\r\nDir\r\necho two\r\n";
+    WaitFor([&] { return run.Input().size() >= expected.size(); });
+    EXPECT_EQ(run.Input(), expected);
+    EXPECT_EQ(varnel.History(), (std::vector<std::string>{"dir", "echo one", "cls", "echo two"}));
+}
+
+TEST_F(WindowTest, ClsEmptiesThePaneAndSendsAnEmptyLine) {
+    Start();
+    varnel.Type("echo before");
+    ASSERT_TRUE(PaneShows("before\r\n"));
+    varnel.Type("CLS");
+    EXPECT_EQ(varnel.Pane(), "");
+    varnel.Type("echo after");
+    ASSERT_TRUE(PaneShows("after\r\n"));
+    EXPECT_EQ(varnel.Pane(), "after\r\n");
+    EXPECT_EQ(run.Input(), "echo before\r\n\r\necho after\r\n");
+}
+
+TEST_F(WindowTest, FloodAndZeroBytesReachThePane) {
+    Start();
+    varnel.Type("hex 41 00 42 0D 0A");
+    varnel.Type("flood 2000000");
+    ASSERT_TRUE(PaneShows("FLOOD END\r\n", 30000));
+    std::string text = varnel.Pane();
+    EXPECT_LE(text.size(), 330u * 1024);
+    EXPECT_EQ(text.substr(text.size() - 91),
+              "00024999 abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyzabcdefghijklmnopq\r\n"
+              "FLOOD END\r\n");
+    varnel.Type("cls");
+    varnel.Type("hex 41 00 42 00 43 0D 0A");
+    ASSERT_TRUE(PaneShows("ABC\r\n"));
+    EXPECT_TRUE(varnel.Pane() == "ABC\r\n") << varnel.Pane().size();
+}
+
+// The interpreter stops reading for seconds while it still writes: the window keeps answering,
+// keeps showing the output, and every typed line arrives afterwards, in order.
+TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindow) {
+    Start();
+    ASSERT_TRUE(PaneShows(kReady));
+    varnel.Type("drip 30 100");
+    std::string expected = "drip 30 100\r\n";
+    double worst = 0;
+    for (int i = 0; i < 60; ++i) {
+        std::string line = "echo line " + std::to_string(i) + " " + std::string(200, 'w');
+        varnel.Type(line);
+        expected += line + "\r\n";
+        double trip = varnel.RoundTripMs();
+        if (trip < 0 || trip > worst) worst = trip < 0 ? 1e9 : trip;
+        Sleep(20);
+    }
+    // Output written while the interpreter was not reading has been shown meanwhile.
+    EXPECT_NE(varnel.Pane().find("drip 10\r\n"), std::string::npos);
+    EXPECT_LT(run.Input().size(), expected.size()) << "the interpreter was not stalled";
+    EXPECT_LT(worst, 100.0);
+    ASSERT_TRUE(WaitFor([&] { return run.Input().size() >= expected.size(); }, 20000));
+    EXPECT_EQ(run.Input(), expected);
+    ASSERT_TRUE(PaneShows("line 59 "));
+}
+
+TEST_F(WindowTest, TabAndEscapeStayInTheEntryFieldAndEnterNeverActsAsDefaultButton) {
+    Start();
+    ASSERT_TRUE(PaneShows(kReady));
+    SetForegroundWindow(varnel.dialog);
+    ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == varnel.dialog; }, 3000));
+    auto press = [](WORD key) {
+        INPUT inputs[2] = {};
+        inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
+        inputs[0].ki.wVk = inputs[1].ki.wVk = key;
+        inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, inputs, sizeof(INPUT));
+    };
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    for (WORD key : {VK_TAB, VK_ESCAPE, VK_TAB}) {
+        press(key);
+        Sleep(100);
+        ASSERT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+        ASSERT_TRUE(GetGUIThreadInfo(varnel.info.dwThreadId, &info));
+        EXPECT_EQ(info.hwndFocus, varnel.entry) << "key " << key;
+    }
+    for (char c : std::string("ECHO KEYS"))
+        press(static_cast<WORD>(c));
+    press(VK_RETURN);
+    ASSERT_TRUE(PaneShows("keys\r\n")) << varnel.Pane();
+    EXPECT_EQ(run.Input(), "echo keys\r\n");
+    EXPECT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+}
+
+TEST_F(WindowTest, WineCmdShowsAnEcho) {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    ASSERT_TRUE(varnel.Start((std::string(system) + "\\cmd.exe").c_str()));
+    ASSERT_TRUE(varnel.WaitForWindow());
+    varnel.Type("echo shown by cmd");
+    ASSERT_TRUE(PaneShows("shown by cmd\r\n")) << varnel.Pane();
+    varnel.Close();
+    EXPECT_EQ(varnel.WaitForExit(), 0u);
+}
+
+// A failed launch: exactly one message box with the platform's text and the default caption,
+// no main window, and exit code 0 once the box is dismissed.
+class FailedStart : public ::testing::Test {
+protected:
+    void Expect(const char* comspec, const std::string& text) {
+        ASSERT_TRUE(varnel.Start(comspec));
+        ASSERT_TRUE(WaitFor([&] { return !VisibleDialogs().empty(); }));
+        Sleep(200);
+        // The main window exists, hidden, while it initialises; only the box is ever shown.
+        std::vector<HWND> boxes = VisibleDialogs();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(WindowTextOf(boxes[0]), "Error");
+        std::string shown = WindowTextOf(GetDlgItem(boxes[0], 0xFFFF));
+        EXPECT_FALSE(shown.empty());
+        if (!text.empty()) {
+            EXPECT_EQ(shown, text);
+        }
+        EXPECT_EQ(varnel.WaitForExit(300), static_cast<DWORD>(STILL_ACTIVE));
+        PostMessageA(boxes[0], WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(varnel.WaitForExit(), 0u);
+    }
+    std::vector<HWND> VisibleDialogs() {
+        std::vector<HWND> visible;
+        for (HWND window : TopLevelWindows(varnel.info.dwProcessId, "#32770")) {
+            if (IsWindowVisible(window)) visible.push_back(window);
+        }
+        return visible;
+    }
+    VarnelProcess varnel;
+};
+
+TEST_F(FailedStart, ComspecUnset) {
+    Expect(nullptr, "");
+}
+
+TEST_F(FailedStart, MissingProgram) {
+    Expect("C:\\nowhere\\interpreter.exe", SystemText(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(FailedStart, ComspecTooLong) {
+    Expect(("C:\\" + std::string(300, 'x') + ".exe").c_str(),
+           SystemText(ERROR_FILENAME_EXCED_RANGE));
+}
+
 }  // namespace

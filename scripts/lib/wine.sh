@@ -6,7 +6,7 @@
 #   wine_stop              stop the server of this prefix and everything running in it
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-export WINEPREFIX="$root/build/wine"
+export WINEPREFIX="${VARNEL_WINEPREFIX:-$root/build/wine}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
