@@ -86,6 +86,12 @@ std::string ControlText(HWND control) {
 
 }  // namespace
 
+void VarnelProcess::TypeAndWait(const std::string& text) const {
+    SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(entry, WM_KEYDOWN, VK_RETURN, 0x001C0001, SMTO_NORMAL, 10000, &result);
+}
+
 std::string VarnelProcess::Pane() const {
     return ControlText(pane);
 }
@@ -141,4 +147,17 @@ VarnelProcess::~VarnelProcess() {
     }
     CloseHandle(info.hProcess);
     CloseHandle(info.hThread);
+}
+
+DWORD RemoteHandleCount(HANDLE process) {
+    DWORD count = 0;
+    for (ULONG_PTR value = 4; value < 16384; value += 4) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0,
+                            FALSE, DUPLICATE_SAME_ACCESS)) {
+            CloseHandle(copy);
+            ++count;
+        }
+    }
+    return count;
 }

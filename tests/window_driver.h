@@ -20,6 +20,8 @@ struct VarnelProcess {
     bool WaitForWindow(int timeoutMs = 10000);
     // Types a line into the entry field and presses Enter; true once the field has taken it.
     bool Type(const std::string& text) const;
+    // The same, with the key sent rather than posted: returns when the line has been handled.
+    void TypeAndWait(const std::string& text) const;
     std::string Pane() const;
     std::string EntryText() const;
     std::vector<std::string> History() const;
@@ -44,3 +46,7 @@ bool WaitFor(F done, int timeoutMs = 10000) {
     }
     return true;
 }
+
+// Handles open in another process: the handle values that can be duplicated from it. (Wine's
+// GetProcessHandleCount reports 0; its handle values are small multiples of 4.)
+DWORD RemoteHandleCount(HANDLE process);
