@@ -164,4 +164,23 @@ TEST_F(StalledDispatchTest, LinesWaitInTheQueueWithoutBlockingAndArriveInOrder) 
     EXPECT_EQ(InputAfter(expected.size()), expected);
 }
 
+class SlowDispatchTest : public DispatchTest {
+protected:
+    SlowDispatchTest() { startup = {"sleep 400"}; }
+};
+
+// Closing while lines wait: the stop line goes behind them, and they are written during the
+// second that the stop allows.
+TEST_F(SlowDispatchTest, StopLineFollowsTheQueuedLines) {
+    std::string expected;
+    for (int i = 0; i < 20; ++i) {
+        std::string line = "echo queued " + std::to_string(i) + " " + std::string(100, 'z');
+        Enter(line);
+        expected += line + "\r\n";
+    }
+    ASSERT_GT(QueuedInput(), 0u) << "nothing waited in the queue";
+    StopInterpreter();
+    EXPECT_EQ(InputAfter(expected.size() + 6), expected + "exit\r\n");
+}
+
 }  // namespace
