@@ -15,7 +15,7 @@ constexpr DWORD kChunkMax = 1024;      // the most one read of the output pipe t
 // Suggested pipe capacities. The output pipe is large so that an interpreter writing without
 // pause runs ahead while the window is busy showing what it already read.
 constexpr DWORD kInputPipeSize = 1024;
-constexpr DWORD kOutputPipeSize = 1024 * 1024;
+constexpr DWORD kOutputPipeSize = 256 * 1024;
 
 // Typed lines waiting for room in the input pipe: the pipe's capacity and 64 KiB more.
 constexpr DWORD kInputQueueSize = kInputPipeSize + 64 * 1024;
@@ -24,6 +24,11 @@ constexpr DWORD kInputQueueSize = kInputPipeSize + 64 * 1024;
 // removed in one block, down to kScrollbackKeep.
 constexpr int kScrollbackKeep = 256 * 1024;
 constexpr int kScrollbackMax = kScrollbackKeep + 64 * 1024;
+
+// Output read but not shown yet is kept up to this much. An interpreter that writes faster than
+// the pane can show (under Wine about 1 MB/s) has its older output dropped: after such a flood
+// the pane holds at least this much of its end, shown within a few insertions.
+constexpr DWORD kBacklogMax = 96 * 1024;
 
 // A second timer on the main window that brings the next pass early while output is pending.
 constexpr UINT_PTR kPumpAgainTimer = 101;
