@@ -114,6 +114,7 @@ void StopInterpreter() {
     }
     CloseAndClear(g_inputWrite);
     CloseAndClear(g_outputRead);
+    FlushInput();  // with the pipe closed, this drops what could not be written in time
     DiscardPendingOutput();
 }
 
