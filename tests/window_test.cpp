@@ -64,6 +64,24 @@ TEST_F(WindowTest, HistoryKeepsDistinctLinesInOrderOfEntry) {
     EXPECT_EQ(varnel.History(), (std::vector<std::string>{"dir", "echo one", "cls", "echo two"}));
 }
 
+// The arrow keys reach the combo box's own procedure: they step through the history.
+TEST_F(WindowTest, ArrowKeysStepThroughTheHistory) {
+    Start();
+    ASSERT_TRUE(PaneShows(kReady));
+    for (const char* line : {"echo first", "echo second"})
+        ASSERT_TRUE(varnel.Type(line));
+    PostMessageA(varnel.entry, WM_KEYDOWN, VK_DOWN, 0x01500001);
+    EXPECT_TRUE(WaitFor([&] { return varnel.EntryText() == "echo first"; }, 3000))
+        << varnel.EntryText();
+    PostMessageA(varnel.entry, WM_KEYDOWN, VK_DOWN, 0x01500001);
+    EXPECT_TRUE(WaitFor([&] { return varnel.EntryText() == "echo second"; }, 3000))
+        << varnel.EntryText();
+    // Enter takes the recalled line like a typed one.
+    PostMessageA(varnel.entry, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    ASSERT_TRUE(WaitFor([&] { return run.Input().size() >= 36; }));
+    EXPECT_EQ(run.Input(), "echo first\r\necho second\r\necho second\r\n");
+}
+
 TEST_F(WindowTest, ClsEmptiesThePaneAndSendsAnEmptyLine) {
     Start();
     varnel.Type("echo before");
