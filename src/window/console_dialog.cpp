@@ -33,8 +33,6 @@ INT_PTR OnInitDialog(HWND dialog) {
     g_outputPane = GetDlgItem(dialog, IDC_OUTPUT);
     g_commandCombo = GetDlgItem(dialog, IDC_COMMAND);
     g_entryField = GetWindow(g_commandCombo, GW_CHILD);
-    // An edit control stops taking text at 30,000 characters; the pump bounds the pane itself.
-    SendMessageA(g_outputPane, EM_SETLIMITTEXT, 0, 0);
     SubclassEntryField(g_entryField);
     SetFocus(g_entryField);
     SetTimer(dialog, ID_POLL_TIMER, kPollPeriodMs, nullptr);
