@@ -8,6 +8,8 @@
 // insertions gather what was read: during a flood a few times a second, at its end back to back.
 #include "link.h"
 
+#include <string.h>
+
 char g_outputChunk[kChunkMax + 1];
 
 namespace {
@@ -43,16 +45,36 @@ double NowMs() {
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
+// Appends `count` bytes to the pending ring, dropping its oldest bytes when they do not fit.
+void Append(const char* bytes, DWORD count) {
+    if (count == 0) return;
+    if (count > kPendingSize) {
+        bytes += count - kPendingSize;
+        count = kPendingSize;
+    }
+    DWORD room = kPendingSize - s_pendingCount;
+    if (count > room) {
+        DWORD dropped = count - room;
+        s_pendingHead = (s_pendingHead + dropped) % kPendingSize;
+        s_pendingCount -= dropped;
+        s_paneObsolete = true;
+    }
+    DWORD end = (s_pendingHead + s_pendingCount) % kPendingSize;
+    DWORD first = count < kPendingSize - end ? count : kPendingSize - end;
+    memcpy(s_pending + end, bytes, first);
+    memcpy(s_pending, bytes + first, count - first);
+    s_pendingCount += count;
+}
+
+// Takes what was read into the pending ring, without its zero bytes.
 void Gather(const char* bytes, DWORD count) {
-    for (DWORD i = 0; i < count; ++i) {
-        if (bytes[i] == '\0') continue;
-        if (s_pendingCount == kPendingSize) {
-            s_pendingHead = (s_pendingHead + 1) % kPendingSize;
-            --s_pendingCount;
-            s_paneObsolete = true;
-        }
-        s_pending[(s_pendingHead + s_pendingCount) % kPendingSize] = bytes[i];
-        ++s_pendingCount;
+    while (count > 0) {
+        const char* zero = static_cast<const char*>(memchr(bytes, '\0', count));
+        DWORD run = zero ? static_cast<DWORD>(zero - bytes) : count;
+        Append(bytes, run);
+        if (!zero) return;
+        bytes += run + 1;
+        count -= run + 1;
     }
 }
 
@@ -72,8 +94,9 @@ void DropPartialLine() {
 // Takes up to `limit` pending bytes into s_insert, zero-terminated.
 DWORD TakePending(DWORD limit) {
     DWORD count = s_pendingCount < limit ? s_pendingCount : limit;
-    for (DWORD i = 0; i < count; ++i)
-        s_insert[i] = s_pending[(s_pendingHead + i) % kPendingSize];
+    DWORD first = count < kPendingSize - s_pendingHead ? count : kPendingSize - s_pendingHead;
+    memcpy(s_insert, s_pending + s_pendingHead, first);
+    memcpy(s_insert + first, s_pending, count - first);
     s_insert[count] = '\0';
     s_pendingHead = (s_pendingHead + count) % kPendingSize;
     s_pendingCount -= count;
