@@ -135,35 +135,6 @@ TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindow) {
     ASSERT_TRUE(PaneShows("line 59 "));
 }
 
-TEST_F(WindowTest, TabAndEscapeStayInTheEntryFieldAndEnterNeverActsAsDefaultButton) {
-    Start();
-    ASSERT_TRUE(PaneShows(kReady));
-    SetForegroundWindow(varnel.dialog);
-    ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == varnel.dialog; }, 3000));
-    auto press = [](WORD key) {
-        INPUT inputs[2] = {};
-        inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
-        inputs[0].ki.wVk = inputs[1].ki.wVk = key;
-        inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        SendInput(2, inputs, sizeof(INPUT));
-    };
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    for (WORD key : {VK_TAB, VK_ESCAPE, VK_TAB}) {
-        press(key);
-        Sleep(100);
-        ASSERT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
-        ASSERT_TRUE(GetGUIThreadInfo(varnel.info.dwThreadId, &info));
-        EXPECT_EQ(info.hwndFocus, varnel.entry) << "key " << key;
-    }
-    for (char c : std::string("ECHO KEYS"))
-        press(static_cast<WORD>(c));
-    press(VK_RETURN);
-    ASSERT_TRUE(PaneShows("keys\r\n")) << varnel.Pane();
-    EXPECT_EQ(run.Input(), "echo keys\r\n");
-    EXPECT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
-}
-
 TEST_F(WindowTest, WineCmdShowsAnEcho) {
     char system[MAX_PATH];
     GetSystemDirectoryA(system, MAX_PATH);
