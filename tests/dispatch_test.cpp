@@ -9,10 +9,17 @@ namespace {
 
 const char kReady[] = "FAKE READY\r\n";
 int g_closeRequests;
+int g_earlyPasses;  // passes brought by the second timer, which run the link as the window does
 
 LRESULT CALLBACK RecordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) {
         ++g_closeRequests;
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == kPumpAgainTimer) {
+        ++g_earlyPasses;
+        FlushInput();
+        OutputPump();
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -32,6 +39,7 @@ protected:
                                          0, 600, 200, nullptr, nullptr, nullptr, nullptr);
         g_entryField = GetWindow(g_commandCombo, GW_CHILD);
         g_closeRequests = 0;
+        g_earlyPasses = 0;
         SetComspec(run.Comspec(startup).c_str());
         ASSERT_EQ(SpawnInterpreter(), 1);
         ASSERT_TRUE(RunLinkUntil([&] { return PaneText(g_outputPane) == kReady; }));
@@ -128,6 +136,22 @@ TEST_F(DispatchTest, HistoryIsDistinctIgnoringCaseInOrderOfEntry) {
         Enter(line);
     }
     EXPECT_EQ(History(), (std::vector<std::string>{"dir", "ver", "cls", "exit", "a", "b"}));
+}
+
+// This window has no tick of its own: after a line is sent, a pass comes early through the second
+// timer, and once a pass has found the pipe empty that timer stops rather than running on.
+TEST_F(DispatchTest, SentLineBringsAnEarlyPassAndTheEarlyTimerThenStops) {
+    Enter("echo early");
+    DWORD end = GetTickCount() + 2000;
+    while (g_earlyPasses == 0 && static_cast<LONG>(GetTickCount() - end) < 0)
+        PumpMessages(5);
+    ASSERT_GT(g_earlyPasses, 0) << "no early pass after the line was sent";
+    ASSERT_TRUE(
+        RunLinkUntil([] { return PaneText(g_outputPane).find("early\r\n") != std::string::npos; }));
+    PumpMessages(100);
+    const int passes = g_earlyPasses;
+    PumpMessages(400);
+    EXPECT_EQ(g_earlyPasses, passes) << "the early timer kept running";
 }
 
 // The interpreter stops reading: lines wait in the queue, nothing blocks, and once it reads

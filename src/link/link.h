@@ -30,7 +30,8 @@ constexpr int kScrollbackMax = kScrollbackKeep + 64 * 1024;
 // the pane holds at least this much of its end, shown within a few insertions.
 constexpr DWORD kBacklogMax = 96 * 1024;
 
-// A second timer on the main window that brings the next pass early while output is pending.
+// A second timer on the main window that brings the next pass early: while output is pending,
+// and shortly after a line was sent to the interpreter.
 constexpr UINT_PTR kPumpAgainTimer = 101;
 
 // The link state: the program's own ends of the two pipes, valid between a successful
