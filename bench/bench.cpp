@@ -3,11 +3,13 @@
 // window's answers during a flood, command latency, start-up, peak memory and size.
 //
 //   varnel_bench.exe [size32=BYTES] [size64=BYTES] [imports32=A.dll,B.dll] [imports64=...]
-//                    [only=flood,latency,start,memory]
+//                    [only=flood,probe,latency,start,memory] [cores=one] [save=FILE] [rows=FILE]
 //
 // The sizes and imports come from the calling script (scripts/bench), which reads them with
-// objdump; only= runs some of the measured parts. The table goes to standard output, progress to
-// standard error.
+// objdump; only= runs some of the measured parts. cores=one says that the script has put all of
+// Wine on one core. save= writes the measured rows to a file instead of printing the table, and
+// rows= puts the rows saved by an earlier run at the head of this run's table. The table goes to
+// standard output, progress to standard error.
 //
 // Times from different processes compare directly: QueryPerformanceCounter is system-wide under
 // Wine, and the stand-in interpreter stamps its events with it. The peak working set of another
@@ -40,7 +42,8 @@ const DWORD kDrainRead = 1024;
 const uint64_t kFloodBytes = 16 * 1024 * 1024;
 const uint64_t kSmallMemoryFlood = 10 * 1024 * 1024;
 const uint64_t kLargeMemoryFlood = 100 * 1024 * 1024;
-const int kFloodRounds = 3;
+const int kFloodRounds = 5;
+const int kProbedFloodRounds = 3;
 const int kPings = 50;
 const int kStartRuns = 5;
 const double kProbePeriodMs = 10.0;
@@ -395,18 +398,35 @@ struct Varnel {
     // Types a flood command and waits until its end is shown; returns the time it was seen.
     double Flood(uint64_t bytes, FloodEvent* event) {
         process.Type("flood " + std::to_string(bytes));
-        double end = NowMs() + kFloodTimeoutMs;
-        // The end line follows the event, so the pane is left alone until the event is there.
-        for (;;) {
-            *event = FindFlood(run);
-            if (event->seen) break;
-            if (NowMs() > end) Fail("the flood did not end");
-            Sleep(5);
-        }
+        *event = WaitForFloodEvent(run);
+        if (!event->seen) Fail("the flood did not end");
         if (event->bytes != static_cast<double>(bytes)) Fail("the flood was cut short");
         double seen = PaneWatch(process.pane).WaitForLine(kFloodEnd, kFloodTimeoutMs);
         if (seen < 0) Fail("the end of the flood was not shown");
         return seen;
+    }
+
+private:
+    // The stand-in writes its flood event when the flood is over (the end line follows it). The
+    // wait is woken by the change to its event file rather than by polling, so that during the
+    // flood the benchmark puts no load of its own on Wine.
+    static FloodEvent WaitForFloodEvent(const FakeRun& run) {
+        const std::string directory = run.base.substr(0, run.base.find_last_of('\\'));
+        HANDLE change = FindFirstChangeNotificationA(
+            directory.c_str(), FALSE, FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE);
+        double end = NowMs() + kFloodTimeoutMs;
+        FloodEvent event;
+        for (;;) {
+            event = FindFlood(run);
+            if (event.seen || NowMs() > end) break;
+            if (change == INVALID_HANDLE_VALUE) {
+                Sleep(5);
+            } else if (WaitForSingleObject(change, 100) == WAIT_OBJECT_0) {
+                FindNextChangeNotification(change);
+            }
+        }
+        if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+        return event;
     }
 };
 
@@ -423,6 +443,37 @@ void AddRow(const std::string& figure, const std::string& value, const std::stri
 
 void AddInfo(const std::string& figure, const std::string& value, const std::string& baseline) {
     g_rows.push_back({figure, value, baseline, "-", "info"});
+}
+
+// Rows travel between runs one per line, their cells separated by tabs.
+void SaveRows(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) Fail("cannot write " + path);
+    for (const Row& row : g_rows) {
+        fprintf(file, "%s\t%s\t%s\t%s\t%s\n", row.figure.c_str(), row.value.c_str(),
+                row.baseline.c_str(), row.target.c_str(), row.result.c_str());
+    }
+    fclose(file);
+}
+
+void LoadRows(const std::string& path) {
+    const std::string text = ReadWholeFile(path);
+    if (text.empty()) Fail("no rows in " + path);
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        std::vector<std::string> cells;
+        size_t cell = begin;
+        while (cell <= end) {
+            size_t tab = text.find('\t', cell);
+            if (tab == std::string::npos || tab > end) tab = end;
+            cells.push_back(text.substr(cell, tab - cell));
+            cell = tab + 1;
+        }
+        if (cells.size() == 5) g_rows.push_back({cells[0], cells[1], cells[2], cells[3], cells[4]});
+        begin = end + 1;
+    }
 }
 
 void PrintTable() {
@@ -455,11 +506,18 @@ void PrintTable() {
     fflush(stdout);
 }
 
-// 1 and 2: a 16 MiB flood through varnel.exe with its window probed meanwhile, against the same
-// flood drained by a tight loop of blocking reads; kFloodRounds of each, taken in turns, since
-// the pipes' speed under Wine varies from moment to moment.
-void BenchFlood() {
-    std::vector<double> directWriting, directTail, writing, tail, busy, idle;
+// 1: a 16 MiB flood through varnel.exe against the same flood drained by a tight loop of
+// blocking reads, kFloodRounds of each, taken in turns. Nothing but the flood runs meanwhile on
+// either side.
+//
+// Under Wine every read and write of a pipe is a request to the wineserver, and on a machine
+// with more than one core the flood's speed is decided mostly by where the scheduler puts the
+// wineserver, the interpreter and the reader: the same drain loop takes about 0.23 s when they
+// share one core and anything from 0.6 to 2.3 s when they do not, from one run to the next. So
+// the target is judged with all of Wine on one core (cores=one), where the figure is what the
+// window itself costs the interpreter; the run on all cores is shown beside it.
+void BenchFloodThroughput(bool oneCore) {
+    std::vector<double> directWriting, directTail, writing, tail;
     for (int round = 1; round <= kFloodRounds; ++round) {
         const std::string of =
             " (" + std::to_string(round) + "/" + std::to_string(kFloodRounds) + ")";
@@ -482,6 +540,49 @@ void BenchFlood() {
 
         Progress("16 MiB flood through varnel.exe" + of);
         Varnel varnel("bench-flood");
+        FloodEvent flood;
+        double seen = varnel.Flood(kFloodBytes, &flood);
+        writing.push_back(flood.writingMs);
+        tail.push_back(seen - flood.endMs);
+        varnel.Close();
+    }
+
+    const std::string where = oneCore ? ", Wine on one core" : ", Wine on all cores";
+    const std::string median = " (median of " + std::to_string(kFloodRounds) + where + ")";
+    const double ratio = Median(writing) / Median(directWriting);
+    const std::string writingFigure = "16 MiB flood: interpreter's writing time" + median;
+    const std::string writingValue = Ms(Median(writing)) + " (x" + Fixed(ratio, 2) + ")";
+    if (oneCore) {
+        AddRow(writingFigure, writingValue, Ms(Median(directWriting)), "<= 1.5 x baseline",
+               ratio <= 1.5);
+    } else {
+        AddInfo(writingFigure, writingValue, Ms(Median(directWriting)));
+    }
+    AddInfo("16 MiB flood: writing time, fastest-slowest" + where,
+            Fixed(Percentile(writing, 0), 0) + "-" + Fixed(Worst(writing), 0) + " ms",
+            Fixed(Percentile(directWriting, 0), 0) + "-" + Fixed(Worst(directWriting), 0) + " ms");
+    // The end of the flood is judged as the user sees it, with the cores shared as usual.
+    const std::string tailFigure = "flood written -> FLOOD END shown" + median;
+    if (oneCore) {
+        AddInfo(tailFigure, Ms(Median(tail)), Ms(Median(directTail)));
+    } else {
+        AddRow(tailFigure, Ms(Median(tail)), Ms(Median(directTail)), "<= 200 ms",
+               Median(tail) <= 200);
+        AddInfo("flood written -> FLOOD END shown, fastest-slowest" + where,
+                Fixed(Percentile(tail, 0), 0) + "-" + Fixed(Worst(tail), 0) + " ms",
+                Fixed(Percentile(directTail, 0), 0) + "-" + Fixed(Worst(directTail), 0) + " ms");
+    }
+}
+
+// 2: the window's answers to a WM_NULL every kProbePeriodMs during 16 MiB floods, against the
+// same window idle. The probes are load of their own on Wine, so these floods are not the ones
+// timed above; their writing time is shown for comparison.
+void BenchFloodResponsiveness() {
+    std::vector<double> busy, idle, writing;
+    for (int round = 1; round <= kProbedFloodRounds; ++round) {
+        Progress("16 MiB flood through varnel.exe, window probed (" + std::to_string(round) + "/" +
+                 std::to_string(kProbedFloodRounds) + ")");
+        Varnel varnel("bench-probed-flood");
         if (round == 1) {
             Sleep(200);
             Prober idleProber(varnel.process.dialog);
@@ -490,27 +591,12 @@ void BenchFlood() {
         }
         Prober floodProber(varnel.process.dialog);
         FloodEvent flood;
-        double seen = varnel.Flood(kFloodBytes, &flood);
+        varnel.Flood(kFloodBytes, &flood);
         std::vector<double> probes = floodProber.Stop();
         busy.insert(busy.end(), probes.begin(), probes.end());
         writing.push_back(flood.writingMs);
-        tail.push_back(seen - flood.endMs);
         varnel.Close();
     }
-
-    const std::string median = " (median of " + std::to_string(kFloodRounds) + ")";
-    const double ratio = Median(writing) / Median(directWriting);
-    AddRow("16 MiB flood: interpreter's writing time" + median,
-           Ms(Median(writing)) + " (x" + Fixed(ratio, 2) + ")", Ms(Median(directWriting)),
-           "<= 1.5 x baseline", ratio <= 1.5);
-    AddInfo("16 MiB flood: writing time, fastest-slowest",
-            Fixed(Percentile(writing, 0), 0) + "-" + Fixed(Worst(writing), 0) + " ms",
-            Fixed(Percentile(directWriting, 0), 0) + "-" + Fixed(Worst(directWriting), 0) + " ms");
-    AddRow("flood written -> FLOOD END shown" + median, Ms(Median(tail)), Ms(Median(directTail)),
-           "<= 200 ms", Median(tail) <= 200);
-    AddInfo("flood written -> FLOOD END shown, fastest-slowest",
-            Fixed(Percentile(tail, 0), 0) + "-" + Fixed(Worst(tail), 0) + " ms",
-            Fixed(Percentile(directTail, 0), 0) + "-" + Fixed(Worst(directTail), 0) + " ms");
     const double worst = Worst(busy);
     const double p95 = Percentile(busy, 95);
     AddRow("WM_NULL round trip during the floods: worst",
@@ -520,6 +606,9 @@ void BenchFlood() {
            "< 20 ms", p95 < 20);
     AddInfo("WM_NULL round trip during the floods: median", Ms(Median(busy)),
             Ms(Median(idle)) + " idle");
+    AddInfo("16 MiB flood while probed: writing time (median of " +
+                std::to_string(kProbedFloodRounds) + ")",
+            Ms(Median(writing)), "-");
 }
 
 // 3: typed pings, from the line reaching the interpreter to its answer in the pane.
@@ -675,16 +764,22 @@ int main(int argc, char** argv) {
         const char* equals = strchr(argv[i], '=');
         if (equals) args[std::string(argv[i], static_cast<size_t>(equals - argv[i]))] = equals + 1;
     }
-    // only=flood,latency,start,memory runs some of the parts.
+    // only=flood,probe,latency,start,memory runs some of the parts.
     const std::string only = args.count("only") ? "," + args["only"] + "," : std::string();
     auto part = [&](const char* name) {
         return only.empty() || only.find("," + std::string(name) + ",") != std::string::npos;
     };
-    if (part("flood")) BenchFlood();
+    if (args.count("rows")) LoadRows(args["rows"]);
+    if (part("flood")) BenchFloodThroughput(args["cores"] == "one");
+    if (part("probe")) BenchFloodResponsiveness();
     if (part("latency")) BenchLatency();
     if (part("start")) BenchStartUp();
     if (part("memory")) BenchMemory();
     ReportSize(args);
-    PrintTable();
+    if (args.count("save")) {
+        SaveRows(args["save"]);
+    } else {
+        PrintTable();
+    }
     return 0;
 }
