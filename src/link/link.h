@@ -25,10 +25,13 @@ constexpr DWORD kInputQueueSize = kInputPipeSize + 64 * 1024;
 constexpr int kScrollbackKeep = 256 * 1024;
 constexpr int kScrollbackMax = kScrollbackKeep + 64 * 1024;
 
-// Output read but not shown yet is kept up to this much. An interpreter that writes faster than
-// the pane can show (under Wine about 1 MB/s) has its older output dropped: after such a flood
-// the pane holds at least this much of its end, shown within a few insertions.
-constexpr DWORD kBacklogMax = 96 * 1024;
+// Output read but not shown yet is kept up to the scrollback's size, so that a burst the pane can
+// hold loses nothing. An interpreter that goes on writing faster than the pane can show (under
+// Wine about 1 MB/s) is flooding: once more than kFloodStreamBytes have come without the pane
+// catching up, only the newest kBacklogMax bytes wait, and after the flood the pane holds at
+// least that much of its end, shown in two insertions.
+constexpr DWORD kBacklogMax = 64 * 1024;
+constexpr DWORD kFloodStreamBytes = 1024 * 1024;
 
 // A second timer on the main window that brings the next pass early: while output is pending,
 // and shortly after a line was sent to the interpreter.

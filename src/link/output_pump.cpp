@@ -31,11 +31,12 @@ constexpr int kReadsPerQueueCheck = 32;
 // Output read but not shown yet, without its zero bytes. When it overflows, its oldest bytes and
 // everything in the pane are older than what will be shown: they are dropped instead of being
 // inserted only to be removed again.
-constexpr DWORD kPendingSize = kBacklogMax;
+constexpr DWORD kPendingSize = static_cast<DWORD>(kScrollbackKeep);
 char s_pending[kPendingSize];
 DWORD s_pendingHead;
 DWORD s_pendingCount;
 bool s_paneObsolete;
+DWORD s_streamBytes;  // read since the pane last caught up with the pipe
 double s_lastShown;
 double s_busySince;  // start of the passes that ran without letting low-priority work in
 
@@ -48,16 +49,18 @@ double NowMs() {
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-// Appends `count` bytes to the pending ring, dropping its oldest bytes when they do not fit.
+// Appends `count` bytes to the pending ring, dropping its oldest bytes when they do not fit in
+// what a burst, or a flood, may keep waiting.
 void Append(const char* bytes, DWORD count) {
     if (count == 0) return;
-    if (count > kPendingSize) {
-        bytes += count - kPendingSize;
-        count = kPendingSize;
+    if (s_streamBytes <= kFloodStreamBytes) s_streamBytes += count;
+    const DWORD capacity = s_streamBytes > kFloodStreamBytes ? kBacklogMax : kPendingSize;
+    if (count > capacity) {
+        bytes += count - capacity;
+        count = capacity;
     }
-    DWORD room = kPendingSize - s_pendingCount;
-    if (count > room) {
-        DWORD dropped = count - room;
+    if (s_pendingCount + count > capacity) {
+        DWORD dropped = s_pendingCount + count - capacity;
         s_pendingHead = (s_pendingHead + dropped) % kPendingSize;
         s_pendingCount -= dropped;
         s_paneObsolete = true;
@@ -222,6 +225,7 @@ void OutputPump() {
             ShowPending(drained ? kCatchUpInsertMax : kFloodInsertMax);
         }
         if (drained && (s_pendingCount == 0 || !g_outputPane)) {
+            s_streamBytes = 0;
             if (g_mainWindow) KillTimer(g_mainWindow, kPumpAgainTimer);
             s_busySince = 0;
             return;
@@ -247,5 +251,6 @@ bool OutputPending() {
 void DiscardPendingOutput() {
     s_pendingHead = 0;
     s_pendingCount = 0;
+    s_streamBytes = 0;
     s_paneObsolete = false;
 }
