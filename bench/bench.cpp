@@ -96,26 +96,32 @@ std::string KiB(double bytes) {
     return Fixed(bytes / 1024.0, 0) + " KiB";
 }
 
-// The event lines of a stand-in run, each split into words.
-std::vector<std::vector<std::string>> Events(const FakeRun& run) {
+// The lines of `text` that end in `lineEnd`, each split at `separator` (an unfinished last line
+// is left out).
+std::vector<std::vector<std::string>> Split(const std::string& text, const std::string& lineEnd,
+                                            char separator) {
     std::vector<std::vector<std::string>> lines;
-    const std::string text = run.Events();
     size_t begin = 0;
     while (begin < text.size()) {
-        size_t end = text.find("\r\n", begin);
-        if (end == std::string::npos) break;  // a line still being written
-        std::vector<std::string> words;
-        size_t word = begin;
-        while (word <= end) {
-            size_t blank = text.find(' ', word);
-            if (blank == std::string::npos || blank > end) blank = end;
-            words.push_back(text.substr(word, blank - word));
-            word = blank + 1;
+        size_t end = text.find(lineEnd, begin);
+        if (end == std::string::npos) break;
+        std::vector<std::string> fields;
+        size_t field = begin;
+        while (field <= end) {
+            size_t next = text.find(separator, field);
+            if (next == std::string::npos || next > end) next = end;
+            fields.push_back(text.substr(field, next - field));
+            field = next + 1;
         }
-        lines.push_back(words);
-        begin = end + 2;
+        lines.push_back(fields);
+        begin = end + lineEnd.size();
     }
     return lines;
+}
+
+// The event lines of a stand-in run, each split into words.
+std::vector<std::vector<std::string>> Events(const FakeRun& run) {
+    return Split(run.Events(), "\r\n", ' ');
 }
 
 struct FloodEvent {
@@ -459,20 +465,8 @@ void SaveRows(const std::string& path) {
 void LoadRows(const std::string& path) {
     const std::string text = ReadWholeFile(path);
     if (text.empty()) Fail("no rows in " + path);
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find('\n', begin);
-        if (end == std::string::npos) end = text.size();
-        std::vector<std::string> cells;
-        size_t cell = begin;
-        while (cell <= end) {
-            size_t tab = text.find('\t', cell);
-            if (tab == std::string::npos || tab > end) tab = end;
-            cells.push_back(text.substr(cell, tab - cell));
-            cell = tab + 1;
-        }
+    for (const auto& cells : Split(text, "\n", '\t')) {
         if (cells.size() == 5) g_rows.push_back({cells[0], cells[1], cells[2], cells[3], cells[4]});
-        begin = end + 1;
     }
 }
 
