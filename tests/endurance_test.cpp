@@ -4,28 +4,14 @@
 
 #include "link.h"
 #include "splitmix.h"
-#include "test_support.h"
-#include "window_driver.h"
+#include "window_fixture.h"
 
 namespace {
 
-const char kReady[] = "FAKE READY\r\n";
-
-class EnduranceTest : public ::testing::Test {
+class EnduranceTest : public VarnelWindowTest {
 protected:
-    void Start(const std::vector<std::string>& startup = {}) {
-        ASSERT_TRUE(varnel.Start(run.Comspec(startup).c_str()));
-        ASSERT_TRUE(varnel.WaitForWindow());
-    }
-    bool PaneEndsWith(const std::string& tail, int timeoutMs = 20000) {
-        return WaitFor(
-            [&] {
-                std::string text = varnel.Pane();
-                return text.size() >= tail.size() &&
-                       text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-            },
-            timeoutMs);
-    }
+    EnduranceTest() : VarnelWindowTest("endurance") {}
+
     // The pane holds `full` (without its zero bytes), or its tail once the scrollback applies.
     void ExpectPaneHolds(const std::string& full, const std::string& context) {
         std::string text = varnel.Pane();
@@ -45,8 +31,6 @@ protected:
         EXPECT_TRUE(full.compare(full.size() - text.size(), text.size(), text) == 0)
             << context << ": the pane is not the tail of the output";
     }
-    FakeRun run{"endurance"};
-    VarnelProcess varnel;
 };
 
 TEST_F(EnduranceTest, RandomByteStreamsAreShownExactlyWithoutTheirZeroBytes) {

@@ -3,24 +3,13 @@
 // able to take the foreground from them.
 #include <gtest/gtest.h>
 
-#include "test_support.h"
-#include "window_driver.h"
+#include "window_fixture.h"
 
 namespace {
 
-const char kReady[] = "FAKE READY\r\n";
-
-class KeyboardTest : public ::testing::Test {
+class KeyboardTest : public VarnelWindowTest {
 protected:
-    void Start() {
-        ASSERT_TRUE(varnel.Start(run.Comspec().c_str()));
-        ASSERT_TRUE(varnel.WaitForWindow());
-    }
-    bool PaneShows(const std::string& text, int timeoutMs = 10000) {
-        return WaitFor([&] { return varnel.Pane().find(text) != std::string::npos; }, timeoutMs);
-    }
-    FakeRun run{"keyboard"};
-    VarnelProcess varnel;
+    KeyboardTest() : VarnelWindowTest("keyboard") {}
 };
 
 TEST_F(KeyboardTest, TabAndEscapeStayInTheEntryFieldAndEnterNeverActsAsDefaultButton) {

@@ -2,24 +2,13 @@
 // interpreter (or Wine's cmd.exe) as COMSPEC, driven through its window from this process.
 #include <gtest/gtest.h>
 
-#include "test_support.h"
-#include "window_driver.h"
+#include "window_fixture.h"
 
 namespace {
 
-const char kReady[] = "FAKE READY\r\n";
-
-class WindowTest : public ::testing::Test {
+class WindowTest : public VarnelWindowTest {
 protected:
-    void Start(const std::vector<std::string>& startup = {}) {
-        ASSERT_TRUE(varnel.Start(run.Comspec(startup).c_str()));
-        ASSERT_TRUE(varnel.WaitForWindow());
-    }
-    bool PaneShows(const std::string& text, int timeoutMs = 10000) {
-        return WaitFor([&] { return varnel.Pane().find(text) != std::string::npos; }, timeoutMs);
-    }
-    FakeRun run{"window"};
-    VarnelProcess varnel;
+    WindowTest() : VarnelWindowTest("window") {}
 };
 
 TEST_F(WindowTest, TypedLineArrivesExactlyAndTheAnswerIsShown) {
