@@ -138,20 +138,33 @@ TEST_F(DispatchTest, HistoryIsDistinctIgnoringCaseInOrderOfEntry) {
     EXPECT_EQ(History(), (std::vector<std::string>{"dir", "ver", "cls", "exit", "a", "b"}));
 }
 
-// This window has no tick of its own: after a line is sent, a pass comes early through the second
-// timer, and once a pass has found the pipe empty that timer stops rather than running on.
-TEST_F(DispatchTest, SentLineBringsAnEarlyPassAndTheEarlyTimerThenStops) {
-    Enter("echo early");
-    DWORD end = GetTickCount() + 2000;
-    while (g_earlyPasses == 0 && static_cast<LONG>(GetTickCount() - end) < 0)
+// This window has no tick of its own: after a line is sent, passes come early through the second
+// timer until the answer has been read, even when it is a while coming; then that timer stops.
+TEST_F(DispatchTest, EarlyPassesFetchALateAnswerAndThenStop) {
+    Enter("sleep 100");
+    Enter("echo late");
+    DWORD end = GetTickCount() + 3000;
+    while (PaneText(g_outputPane).find("late\r\n") == std::string::npos &&
+           static_cast<LONG>(GetTickCount() - end) < 0)
         PumpMessages(5);
-    ASSERT_GT(g_earlyPasses, 0) << "no early pass after the line was sent";
-    ASSERT_TRUE(
-        RunLinkUntil([] { return PaneText(g_outputPane).find("early\r\n") != std::string::npos; }));
+    ASSERT_NE(PaneText(g_outputPane).find("late\r\n"), std::string::npos)
+        << "the early passes did not bring the answer";
+    EXPECT_GT(g_earlyPasses, 1);
     PumpMessages(100);
     const int passes = g_earlyPasses;
     PumpMessages(400);
+    EXPECT_EQ(g_earlyPasses, passes) << "the early timer kept running after the answer";
+}
+
+// A line that brings no answer: the early passes give up after a while.
+TEST_F(DispatchTest, EarlyPassesStopWhenNoAnswerComes) {
+    Enter("");
+    PumpMessages(kEarlyLookMs + 300);
+    const int passes = g_earlyPasses;
+    EXPECT_GT(passes, 5) << "no early passes while the answer was awaited";
+    PumpMessages(400);
     EXPECT_EQ(g_earlyPasses, passes) << "the early timer kept running";
+    EXPECT_EQ(PaneText(g_outputPane), kReady);
 }
 
 // The interpreter stops reading: lines wait in the queue, nothing blocks, and once it reads

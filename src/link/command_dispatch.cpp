@@ -55,9 +55,6 @@ void CommandDispatch(HWND entryField) {
     }
     SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     FlushInput();
-    // The answer to a line usually follows at once: the output is looked at again shortly rather
-    // than at the next tick, and a look that finds nothing leaves it to the tick again.
-    if (g_mainWindow && g_inputWrite) {
-        SetTimer(g_mainWindow, kPumpAgainTimer, USER_TIMER_MINIMUM, nullptr);
-    }
+    // The answer to a line usually follows at once.
+    if (g_inputWrite) LookForOutputSoon(kEarlyLookMs);
 }

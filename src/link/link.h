@@ -34,8 +34,10 @@ constexpr DWORD kBacklogMax = 64 * 1024;
 constexpr DWORD kFloodStreamBytes = 1024 * 1024;
 
 // A second timer on the main window that brings the next pass early: while output is pending,
-// and shortly after a line was sent to the interpreter.
+// and while output is expected soon (see LookForOutputSoon).
 constexpr UINT_PTR kPumpAgainTimer = 101;
+// How long output is looked for early after the interpreter starts or a line is sent to it.
+constexpr DWORD kEarlyLookMs = 500;
 
 // The link state: the program's own ends of the two pipes, valid between a successful
 // SpawnInterpreter and StopInterpreter, null otherwise.
@@ -86,6 +88,11 @@ DWORD QueuedInput();
 
 // One pass of the output pump: reads what the interpreter has written and shows it in the pane.
 void OutputPump();
+
+// Output is expected soon (the interpreter has started, or a line went to it): passes come every
+// USER_TIMER_MINIMUM ms rather than every tick, until some output has been read or `forMs` have
+// passed.
+void LookForOutputSoon(DWORD forMs);
 
 // Whether output has been read that the pane does not show yet.
 bool OutputPending();

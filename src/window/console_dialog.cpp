@@ -36,6 +36,8 @@ INT_PTR OnInitDialog(HWND dialog) {
     SubclassEntryField(g_entryField);
     SetFocus(g_entryField);
     SetTimer(dialog, ID_POLL_TIMER, kPollPeriodMs, nullptr);
+    // The interpreter's first words are shown as soon as it says them.
+    LookForOutputSoon(kEarlyLookMs);
     return FALSE;
 }
 
