@@ -19,8 +19,8 @@ namespace {
 // How much one insertion takes: less while the interpreter is still writing (so that the window
 // is rarely busy for long and the interpreter rarely waits on a full pipe meanwhile), more once
 // it has paused (so that its last line shows soon). Under Wine, with the interpreter and the
-// wineserver busy beside it, replacing the pane's text with 8 KiB takes 15 to 25 ms, with
-// 32 KiB 25 to 35 ms.
+// wineserver busy beside it, replacing the pane's text with 8 KiB takes 15 to 40 ms, with
+// 32 KiB 25 to 40 ms: most of it is the fixed cost described above.
 constexpr DWORD kFloodInsertMax = 8 * 1024;
 constexpr DWORD kCatchUpInsertMax = 32 * 1024;
 // While the interpreter writes without pause, the pane is brought up to date this often.
@@ -34,6 +34,7 @@ constexpr int kReadsPerQueueCheck = 32;
 // everything in the pane are older than what will be shown: they are dropped instead of being
 // inserted only to be removed again.
 constexpr DWORD kPendingSize = static_cast<DWORD>(kScrollbackKeep);
+static_assert(kChunkMax <= kBacklogMax, "one read always fits in what may wait");
 char s_pending[kPendingSize];
 DWORD s_pendingHead;
 DWORD s_pendingCount;
@@ -52,16 +53,12 @@ double NowMs() {
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-// Appends `count` bytes to the pending ring, dropping its oldest bytes when they do not fit in
-// what a burst, or a flood, may keep waiting.
+// Appends `count` bytes (from one read, so at most kChunkMax) to the pending ring, dropping its
+// oldest bytes when they do not fit in what a burst, or a flood, may keep waiting.
 void Append(const char* bytes, DWORD count) {
     if (count == 0) return;
     if (s_streamBytes <= kFloodStreamBytes) s_streamBytes += count;
     const DWORD capacity = s_streamBytes > kFloodStreamBytes ? kBacklogMax : kPendingSize;
-    if (count > capacity) {
-        bytes += count - capacity;
-        count = capacity;
-    }
     if (s_pendingCount + count > capacity) {
         DWORD dropped = s_pendingCount + count - capacity;
         s_pendingHead = (s_pendingHead + dropped) % kPendingSize;
