@@ -29,7 +29,6 @@
 #include <string>
 #include <vector>
 
-#include "link.h"
 #include "splitmix.h"
 #include "test_support.h"
 #include "window_driver.h"
@@ -39,6 +38,9 @@ namespace {
 const char kReady[] = "FAKE READY";
 const char kFloodEnd[] = "FLOOD END";
 const DWORD kDrainRead = 1024;
+// The program's pipe capacities, so that the baseline runs on the same pipes.
+const DWORD kInputPipeSize = 1024;
+const DWORD kOutputPipeSize = 256 * 1024;
 const uint64_t kFloodBytes = 16 * 1024 * 1024;
 const uint64_t kSmallMemoryFlood = 10 * 1024 * 1024;
 const uint64_t kLargeMemoryFlood = 100 * 1024 * 1024;

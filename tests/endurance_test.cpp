@@ -2,7 +2,6 @@
 // thousands of commands, interpreters that stall or die, and handles over time.
 #include <gtest/gtest.h>
 
-#include "link.h"
 #include "splitmix.h"
 #include "window_fixture.h"
 
@@ -14,8 +13,9 @@ protected:
 
     // The pane holds `full` (without its zero bytes), or its tail once the scrollback applies.
     void ExpectPaneHolds(const std::string& full, const std::string& context) {
+        const size_t scrollbackKeep = 256 * 1024, scrollbackMax = 320 * 1024;
         std::string text = varnel.Pane();
-        if (full.size() <= static_cast<size_t>(kScrollbackKeep)) {
+        if (full.size() <= scrollbackKeep) {
             EXPECT_EQ(text.size(), full.size()) << context;
             EXPECT_TRUE(text == full) << context;
             return;
@@ -23,9 +23,8 @@ protected:
         // Output beyond the scrollback keeps its newest part, less what goes with whole lines
         // (those of a random stream are long: CR LF comes once in 64 KiB); a flood keeps at least
         // its newest backlog.
-        EXPECT_LE(text.size(), static_cast<size_t>(kScrollbackMax)) << context;
-        const size_t least =
-            full.size() <= kFloodStreamBytes ? kScrollbackKeep / 2 : kBacklogMax - 4096;
+        EXPECT_LE(text.size(), scrollbackMax) << context;
+        const size_t least = full.size() <= 1024 * 1024 ? scrollbackKeep / 2 : 60 * 1024;
         EXPECT_GE(text.size(), least) << context;
         ASSERT_LE(text.size(), full.size()) << context;
         EXPECT_TRUE(full.compare(full.size() - text.size(), text.size(), text) == 0)

@@ -91,7 +91,6 @@ void PumpMessages(int ms) {
 bool RunLinkUntil(const std::function<bool()>& done, int timeoutMs) {
     DWORD end = GetTickCount() + static_cast<DWORD>(timeoutMs);
     for (;;) {
-        FlushInput();
         OutputPump();
         PumpMessages(0);
         if (done()) return true;
@@ -187,4 +186,42 @@ DWORD WINAPI BoxWatcher::Run(void* self) {
         Sleep(10);
     }
     return 0;
+}
+
+namespace {
+
+void WriteSlot(void** slot, void* value) {
+    DWORD protection = 0;
+    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
+    *slot = value;
+    VirtualProtect(slot, sizeof(*slot), protection, &protection);
+}
+
+}  // namespace
+
+ImportPatch::ImportPatch(const char* function, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+    for (; module->Name; ++module) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + module->Name), "KERNEL32.dll") != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<void**>(base + module->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<char*>(byName->Name), function) != 0) continue;
+            slot_ = slots;
+            original_ = *slots;
+            WriteSlot(slot_, replacement);
+            return;
+        }
+    }
+}
+
+ImportPatch::~ImportPatch() {
+    if (slot_) WriteSlot(slot_, original_);
 }

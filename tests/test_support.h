@@ -66,3 +66,18 @@ private:
 // Dialog-box ("#32770") windows of a process, and the text of their static 0xFFFF control.
 std::vector<HWND> TopLevelWindows(DWORD processId, const char* className);
 std::string WindowTextOf(HWND window);
+
+// Replaces, in this program's import table, a function imported from kernel32.dll with
+// `replacement`, for the lifetime of this object: a way to make a system call fail that real
+// conditions cannot make fail.
+class ImportPatch {
+public:
+    ImportPatch(const char* function, void* replacement);
+    ~ImportPatch();
+    ImportPatch(const ImportPatch&) = delete;
+    ImportPatch& operator=(const ImportPatch&) = delete;
+
+private:
+    void** slot_ = nullptr;
+    void* original_ = nullptr;
+};

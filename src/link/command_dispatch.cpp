@@ -1,6 +1,6 @@
 // Command dispatch: the Enter key in the entry field. The typed line goes into the history and,
 // unless it is one of the window's own words, to the interpreter in the OEM code page.
-#include "link.h"
+#include "link_state.h"
 
 namespace {
 
@@ -10,20 +10,20 @@ bool IsWord(const char* text, const char* word) {
 
 void AddToHistory(const char* text) {
     if (text[0] == '\0') return;
-    if (SendMessageA(g_commandCombo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+    if (SendMessageA(g_windows.history, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                      reinterpret_cast<LPARAM>(text)) != CB_ERR) {
         return;
     }
-    SendMessageA(g_commandCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    SendMessageA(g_windows.history, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
 }
 
 // Empties the pane and shows the empty pane at once, rather than the old text until the
 // interpreter next writes.
 void ClearPane() {
-    SendMessageA(g_outputPane, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(g_outputPane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-    SendMessageA(g_outputPane, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(g_outputPane, nullptr, TRUE);
+    SendMessageA(g_windows.pane, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(g_windows.pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+    SendMessageA(g_windows.pane, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(g_windows.pane, nullptr, TRUE);
 }
 
 }  // namespace
@@ -38,23 +38,25 @@ void CommandDispatch(HWND entryField) {
     if (IsWord(g_commandBuffer, "exit")) {
         AddToHistory(g_commandBuffer);
         // The close runs to its end, stop line and all, before SendMessage returns.
-        SendMessageA(g_mainWindow, WM_CLOSE, 0, 0);
-    } else if (IsWord(g_commandBuffer, "cls")) {
-        // A line that finds no room in the queue stays in the entry field for another Enter.
-        if (!QueueInput(kLineEnd, 2)) return;
-        AddToHistory(g_commandBuffer);
+        SendMessageA(g_windows.main, WM_CLOSE, 0, 0);
+        SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+        return;
+    }
+    // A line that finds no room in the queue stays in the entry field for another Enter.
+    const bool cls = IsWord(g_commandBuffer, "cls");
+    const size_t count = cls ? 2 : static_cast<size_t>(length) + 2;
+    if (!InputHasRoom(count)) return;
+    AddToHistory(g_commandBuffer);
+    if (cls) {
         ClearPane();
+        QueueInput("\r\n", 2);
     } else {
-        DWORD count = static_cast<DWORD>(length) + 2;
-        if (!InputHasRoom(count)) return;
         // The history keeps the ANSI text; the interpreter gets it in the OEM code page.
-        AddToHistory(g_commandBuffer);
-        lstrcatA(g_commandBuffer, kLineEnd);
+        lstrcatA(g_commandBuffer, "\r\n");
         CharToOemA(g_commandBuffer, g_commandBuffer);
         QueueInput(g_commandBuffer, count);
     }
     SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     FlushInput();
-    // The answer to a line usually follows at once.
-    if (g_inputWrite) LookForOutputSoon(kEarlyLookMs);
+    ExpectOutput();
 }

@@ -21,29 +21,24 @@ void SubclassEntryField(HWND field) {
 }
 
 INT_PTR OnInitDialog(HWND dialog) {
-    SendDlgItemMessageA(dialog, IDC_OUTPUT, WM_SETFONT,
-                        reinterpret_cast<WPARAM>(GetStockObject(OEM_FIXED_FONT)), FALSE);
-    if (!SpawnInterpreter()) {
+    HWND pane = GetDlgItem(dialog, IDC_OUTPUT);
+    HWND combo = GetDlgItem(dialog, IDC_COMMAND);
+    SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(OEM_FIXED_FONT)), FALSE);
+    if (!SpawnInterpreter({dialog, pane, combo})) {
         EndDialog(dialog, 0);
         return TRUE;
     }
-    g_mainWindow = dialog;
     HICON icon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_CONSOLE));
     SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    g_outputPane = GetDlgItem(dialog, IDC_OUTPUT);
-    g_commandCombo = GetDlgItem(dialog, IDC_COMMAND);
-    g_entryField = GetWindow(g_commandCombo, GW_CHILD);
-    SubclassEntryField(g_entryField);
-    SetFocus(g_entryField);
+    HWND entry = GetWindow(combo, GW_CHILD);
+    SubclassEntryField(entry);
+    SetFocus(entry);
     SetTimer(dialog, ID_POLL_TIMER, kPollPeriodMs, nullptr);
-    // The interpreter's first words are shown as soon as it says them.
-    LookForOutputSoon(kEarlyLookMs);
     return FALSE;
 }
 
-// Every timer tick, whatever its id: what is queued for the interpreter, then its output.
+// Every tick of either timer, whatever its id.
 INT_PTR OnTimer() {
-    FlushInput();
     OutputPump();
     return TRUE;
 }

@@ -3,10 +3,6 @@
 
 #include <windows.h>
 
-// The period of the timer that drives the output pump.
-constexpr UINT_PTR ID_POLL_TIMER = 100;
-constexpr UINT kPollPeriodMs = 100;
-
 // The program's module, from which the dialog template and the icon come.
 extern HINSTANCE g_instance;
 

@@ -1,0 +1,82 @@
+// What the link's own files share: the contract with the interpreter, the tuning, the state, and
+// the input queue.
+#pragma once
+
+#include <stddef.h>
+
+#include "link.h"
+
+// What passes between the window and the interpreter.
+constexpr char kStopLine[] = "exit\r\n";
+constexpr size_t kStopLineLength = sizeof(kStopLine) - 1;
+constexpr int kCommandMaxChars = 259;  // the longest line the entry field hands over
+constexpr int kComspecMax = 260;       // the interpreter's command line, terminating zero included
+
+// The tuning, each with what it trades.
+// The input pipe: small, so that a line sits in the queue (where nothing is lost) while the
+// interpreter is busy.
+constexpr DWORD kInputPipeSize = 1024;
+// The output pipe: large, so that a flooding interpreter writes on while an insertion holds the
+// thread, at the cost of that much memory in the system.
+constexpr DWORD kOutputPipeSize = 256 * 1024;
+// Typed lines waiting for an interpreter that does not read: more waits, more the user may queue
+// blind.
+constexpr size_t kInputQueueSize = kInputPipeSize + 64 * 1024;
+// One read of the output pipe: larger reads mean fewer calls, longer between looks at messages.
+constexpr DWORD kChunkMax = 1024;
+// How many reads go by between looks at the window's messages and the clock.
+constexpr int kReadsPerLook = 32;
+// The pane keeps the newest output: past kScrollbackMax characters its oldest whole lines go in
+// one block, down to kScrollbackKeep. A wider gap means fewer removals, each of them larger.
+constexpr size_t kScrollbackKeep = 256 * 1024;
+constexpr size_t kScrollbackMax = kScrollbackKeep + 64 * 1024;
+// How far past the cut a line end is looked for before an endless line is cut inside.
+constexpr size_t kLongestCutLine = 4096;
+// Output read but not shown waits up to the scrollback's size, so that a burst the pane can hold
+// loses nothing. Once more than kFloodStreamBytes have come without the pane catching up, the
+// interpreter is flooding and only the newest kBacklogMax bytes wait: after the flood they are
+// shown in two insertions.
+constexpr size_t kPendingMax = kScrollbackKeep;
+constexpr size_t kFloodStreamBytes = 1024 * 1024;
+constexpr size_t kBacklogMax = 64 * 1024;
+// One insertion while the interpreter floods, and once it has paused. Under Wine an insertion
+// costs about 20 ms whatever its size and 0.3 ms per KiB more: larger ones hold the thread longer,
+// smaller ones make the last line wait for more of them.
+constexpr size_t kFloodInsertMax = 8 * 1024;
+constexpr size_t kCatchUpInsertMax = 32 * 1024;
+// While the interpreter writes without pause, the pane is brought up to date this often.
+constexpr unsigned kRefreshMs = 500;
+// The longest a pass reads before it gives the thread back.
+constexpr unsigned kPassMaxMs = 250;
+// After the start and after each line, passes come every USER_TIMER_MINIMUM ms for this long, or
+// until output comes: an answer shows in about 16 ms instead of at the next tick.
+constexpr unsigned kLookForAnswerMs = 500;
+// The stop line's second: what the interpreter has not read by then stays unwritten.
+constexpr unsigned kStopWaitMs = 1000;
+
+// The program's own ends of the two pipes, valid between a successful SpawnInterpreter and
+// StopInterpreter, null otherwise; and the windows given to SpawnInterpreter.
+extern HANDLE g_inputWrite;  // the interpreter's standard input
+extern HANDLE g_outputRead;  // its standard output and standard error
+extern LinkWindows g_windows;
+
+// The command buffer: the interpreter's command line at launch, then each typed line with its
+// CR LF and terminating zero.
+extern char g_commandBuffer[kCommandMaxChars + 3];
+
+// Whether `count` more bytes fit in the input queue beside the room kept for the stop line.
+bool InputHasRoom(size_t count);
+// Appends to the input queue, once InputHasRoom has said they fit.
+void QueueInput(const char* bytes, size_t count);
+// Queues the stop line in the room kept for it.
+void QueueStopLine();
+// Writes as much of the queue as the pipe takes without waiting; true while some still waits.
+// Once the interpreter is gone the queue is emptied quietly.
+bool FlushInput();
+// Forgets the queue; the interpreter is gone.
+void ForgetInput();
+
+// Output is expected soon: the interpreter has started, or a line went to it.
+void ExpectOutput();
+// Forgets output read but not shown; the interpreter is gone.
+void ForgetOutput();

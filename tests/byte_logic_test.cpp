@@ -1,0 +1,117 @@
+// The link's byte logic, against plain models, over thousands of seeded random cases.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+
+#include "byte_logic.h"
+#include "splitmix.h"
+
+namespace {
+
+// Random text over a few bytes, with line ends and zero bytes `density` times in 256.
+std::string RandomText(uint64_t& state, size_t size, unsigned density) {
+    std::string text(size, 'x');
+    for (char& c : text) {
+        unsigned roll = SplitMixByte(state);
+        c = roll < density ? '\n' : roll < 2 * density ? '\0' : static_cast<char>('a' + roll % 3);
+    }
+    return text;
+}
+
+TEST(ByteRing, BehavesAsAQueueThroughEveryWrapAround) {
+    uint64_t state = 7;
+    ByteRing<97> ring;
+    std::deque<char> model;
+    char bytes[200];
+    for (int step = 0; step < 20000; ++step) {
+        const size_t count = static_cast<size_t>(SplitMixNext(state) % 60);
+        switch (SplitMixNext(state) % 4) {
+            case 0:
+                if (count > ring.Room()) break;
+                for (size_t i = 0; i < count; ++i)
+                    bytes[i] = static_cast<char>(SplitMixByte(state));
+                ring.Push(bytes, count);
+                model.insert(model.end(), bytes, bytes + count);
+                break;
+            case 1: {
+                const size_t taken = ring.Take(bytes, count);
+                ASSERT_EQ(taken, std::min(count, model.size()));
+                ASSERT_TRUE(std::equal(bytes, bytes + taken, model.begin())) << "step " << step;
+                model.erase(model.begin(), model.begin() + static_cast<long>(taken));
+                break;
+            }
+            case 2: {
+                const size_t dropped = std::min(count, model.size());
+                ring.Drop(dropped);
+                model.erase(model.begin(), model.begin() + static_cast<long>(dropped));
+                break;
+            }
+            default: {
+                size_t size = 0;
+                const char* front = ring.Front(&size);
+                ASSERT_LE(size, model.size());
+                ASSERT_TRUE(model.empty() || size > 0) << "no front while bytes wait";
+                ASSERT_TRUE(std::equal(front, front + size, model.begin())) << "step " << step;
+            }
+        }
+        ASSERT_EQ(ring.Size(), model.size());
+        ASSERT_EQ(ring.Room(), 97 - model.size());
+    }
+}
+
+TEST(DropZeroBytes, KeepsEveryOtherByteInOrder) {
+    uint64_t state = 11;
+    for (int round = 0; round < 5000; ++round) {
+        const size_t size = static_cast<size_t>(SplitMixNext(state) % 300);
+        std::string text = RandomText(state, size, static_cast<unsigned>(round % 128));
+        std::string expected;
+        for (char c : text) {
+            if (c != '\0') expected += c;
+        }
+        const size_t left = DropZeroBytes(&text[0], text.size());
+        ASSERT_EQ(text.substr(0, left), expected) << "round " << round;
+    }
+}
+
+TEST(LineStartFrom, CutsJustPastTheFirstLineEndWithinReachOrAtTheBoundItself) {
+    uint64_t state = 13;
+    for (int round = 0; round < 20000; ++round) {
+        const size_t size = static_cast<size_t>(SplitMixNext(state) % 200);
+        const std::string text = RandomText(state, size, static_cast<unsigned>(round % 40));
+        const size_t from = static_cast<size_t>(SplitMixNext(state) % (size + 3));
+        const size_t reach = static_cast<size_t>(SplitMixNext(state) % 50);
+        size_t expected = from;
+        for (size_t i = from == 0 ? size : from - 1; i < size && i < from + reach; ++i) {
+            if (text[i] == '\n') {
+                expected = i + 1;
+                break;
+            }
+        }
+        ASSERT_EQ(LineStartFrom(text.data(), size, from, reach), expected)
+            << "round " << round << " from " << from << " reach " << reach;
+    }
+}
+
+TEST(LineStartFrom, KeepsABoundThatAlreadyStartsALine) {
+    EXPECT_EQ(LineStartFrom("ab\ncd\nef", 8, 3, 100), 3u);
+    EXPECT_EQ(LineStartFrom("ab\ncd\nef", 8, 4, 100), 6u);
+    EXPECT_EQ(LineStartFrom("ab\ncd\nef", 8, 4, 1), 4u);  // the line goes on past the reach
+    EXPECT_EQ(LineStartFrom("ab\ncd\nef", 8, 0, 100), 0u);
+}
+
+TEST(InsertSize, ShowsAtOnceWhenCaughtUpAndOnlyNowAndThenWhileFlooded) {
+    EXPECT_EQ(InsertSize(0, true, 0), 0u);
+    EXPECT_EQ(InsertSize(0, false, 100000), 0u);
+    EXPECT_EQ(InsertSize(100, true, 0), 100u);  // a short answer, whole and at once
+    const size_t caughtUp = InsertSize(1 << 20, true, 0);
+    EXPECT_GT(caughtUp, 1000u);
+    EXPECT_LT(caughtUp, 1u << 20) << "one insertion takes everything";
+    EXPECT_EQ(InsertSize(1 << 20, false, 0), 0u) << "shown again at once during a flood";
+    const size_t flooded = InsertSize(1 << 20, false, 100000);
+    EXPECT_GT(flooded, 0u) << "never shown during a flood";
+    EXPECT_LE(flooded, caughtUp);
+    EXPECT_EQ(InsertSize(100, false, 100000), 100u);
+}
+
+}  // namespace
