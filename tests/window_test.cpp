@@ -83,6 +83,77 @@ TEST_F(WindowTest, ClsEmptiesThePaneAndSendsAnEmptyLine) {
     EXPECT_EQ(run.Input(), "echo before\r\n\r\necho after\r\n");
 }
 
+// The user's text in the pane: output always goes at the end, and the caret, a selection and the
+// view stay where the user left them.
+class PaneTest : public VarnelWindowTest {
+protected:
+    PaneTest() : VarnelWindowTest("pane") {}
+    DWORD Selection() const {
+        return static_cast<DWORD>(SendMessageA(varnel.pane, EM_GETSEL, 0, 0));
+    }
+    LRESULT FirstVisibleLine() const {
+        return SendMessageA(varnel.pane, EM_GETFIRSTVISIBLELINE, 0, 0);
+    }
+    bool EndInView() const {
+        const LRESULT length = SendMessageA(varnel.pane, WM_GETTEXTLENGTH, 0, 0);
+        const LRESULT position = SendMessageA(varnel.pane, EM_POSFROMCHAR, length - 1, 0);
+        RECT client;
+        GetClientRect(varnel.pane, &client);
+        const int y = static_cast<short>(HIWORD(position));
+        return position != -1 && y >= 0 && y < client.bottom;
+    }
+};
+
+TEST_F(PaneTest, OutputGoesAtTheEndWhereverTheCaretStands) {
+    Start({"echo first line", "echo second line"});
+    ASSERT_TRUE(PaneEndsWith("second line\r\n"));
+    const std::string before = varnel.Pane();
+    SendMessageA(varnel.pane, EM_SETSEL, 15, 15);  // inside "first"
+    varnel.Type("echo third line");
+    ASSERT_TRUE(PaneEndsWith("third line\r\n")) << varnel.Pane();
+    EXPECT_EQ(varnel.Pane(), before + "third line\r\n");
+    EXPECT_EQ(Selection(), MAKELONG(15, 15));
+    // What the user types there stays there.
+    SendMessageA(varnel.pane, WM_CHAR, 'Z', 0);
+    varnel.Type("echo fourth line");
+    ASSERT_TRUE(PaneEndsWith("fourth line\r\n")) << varnel.Pane();
+    EXPECT_EQ(varnel.Pane(),
+              before.substr(0, 15) + "Z" + before.substr(15) + "third line\r\nfourth line\r\n");
+}
+
+TEST_F(PaneTest, SelectedLinesStayAsTheyAreWhereTheyAre) {
+    Start({"echo one", "echo two", "echo three", "echo four"});
+    ASSERT_TRUE(PaneEndsWith("four\r\n"));
+    const std::string before = varnel.Pane();
+    const WORD start = sizeof(kReady) - 1, end = start + 17;  // "one", "two" and "three"
+    SendMessageA(varnel.pane, EM_SETSEL, start, end);
+    varnel.Type("echo five");
+    ASSERT_TRUE(PaneEndsWith("five\r\n")) << varnel.Pane();
+    EXPECT_EQ(varnel.Pane(), before + "five\r\n");
+    EXPECT_EQ(Selection(), MAKELONG(start, end));
+    EXPECT_EQ(varnel.Pane().substr(start, end - start), "one\r\ntwo\r\nthree\r\n");
+}
+
+// A user reading earlier output keeps their view while output comes; once back at the bottom,
+// the view follows the output again.
+TEST_F(PaneTest, TheViewFollowsOutputOnlyFromTheBottom) {
+    Start({"flood 40000"});
+    ASSERT_TRUE(PaneEndsWith("FLOOD END\r\n"));
+    ASSERT_TRUE(EndInView()) << "the newest output is not in view";
+    SendMessageA(varnel.pane, WM_VSCROLL, SB_TOP, 0);
+    SendMessageA(varnel.pane, EM_LINESCROLL, 0, 100);
+    const LRESULT reading = FirstVisibleLine();
+    ASSERT_GT(reading, 50);
+    ASSERT_FALSE(EndInView());
+    varnel.Type("echo more");
+    ASSERT_TRUE(PaneEndsWith("more\r\n"));
+    EXPECT_EQ(FirstVisibleLine(), reading) << "the view left the text the user reads";
+    SendMessageA(varnel.pane, WM_VSCROLL, SB_BOTTOM, 0);
+    varnel.Type("flood 8000");
+    ASSERT_TRUE(PaneEndsWith("FLOOD END\r\n"));
+    EXPECT_TRUE(EndInView()) << "the view does not follow from the bottom";
+}
+
 TEST_F(WindowTest, FloodAndZeroBytesReachThePane) {
     Start();
     varnel.Type("hex 41 00 42 0D 0A");

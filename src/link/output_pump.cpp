@@ -79,55 +79,79 @@ bool ReadUntilDrained(ULONGLONG passStart) {
     }
 }
 
-// Removes the pane's oldest text, as whole lines, so that `incoming` more characters fit in the
-// scrollback. Returns how many characters went.
-size_t TrimScrollback(size_t incoming) {
-    const size_t length = static_cast<size_t>(Pane(WM_GETTEXTLENGTH));
+// Where the pane's oldest text ends that must go, as whole lines, so that `incoming` more
+// characters fit in the scrollback; 0 while nothing must go.
+size_t ScrollbackCut(size_t length, size_t incoming) {
     if (length + incoming <= kScrollbackMax) return 0;
     const size_t excess = length + incoming - kScrollbackKeep;
-    size_t cut = length;
-    if (excess < length) {
-        size_t head = excess + kLongestCutLine < length ? excess + kLongestCutLine : length;
-        if (head >= sizeof(s_text)) head = sizeof(s_text) - 1;
-        const size_t got =
-            static_cast<size_t>(Pane(WM_GETTEXT, head + 1, reinterpret_cast<LPARAM>(s_text)));
-        cut = LineStartFrom(s_text, got, excess, kLongestCutLine);
-    }
-    Pane(EM_SETSEL, 0, static_cast<LPARAM>(cut));
-    Pane(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
-    return cut;
+    if (excess >= length) return length;
+    size_t head = excess + kLongestCutLine < length ? excess + kLongestCutLine : length;
+    if (head >= sizeof(s_text)) head = sizeof(s_text) - 1;
+    const size_t got =
+        static_cast<size_t>(Pane(WM_GETTEXT, head + 1, reinterpret_cast<LPARAM>(s_text)));
+    return LineStartFrom(s_text, got, excess, kLongestCutLine);
 }
 
-// Shows up to `limit` pending bytes where the pane's selection stands, keeping the user's caret
-// or selection on the same text when the oldest text goes, and paints the pane once.
+// Whether the end of the pane's text is in view.
+bool EndInView(size_t length) {
+    if (length == 0) return true;
+    RECT area;
+    Pane(EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    const LRESULT position = Pane(EM_POSFROMCHAR, length - 1);
+    const int y = static_cast<short>(HIWORD(position));
+    return position != -1 && y >= area.top && y < area.bottom;
+}
+
+// Appends up to `limit` pending bytes at the end of the pane and paints it once. The user's caret
+// or selection stays on its text, through the removal of the oldest text too. The view follows
+// the new output only while the user is at the end: the end in view and nothing selected.
 void Show(size_t limit) {
-    Pane(EM_SETLIMITTEXT, 0);  // an edit control takes 30,000 characters unless told otherwise
-    Pane(WM_SETREDRAW, FALSE);
-    if (s_paneStale) {
-        // Everything shown is older than what is left: replaced in the same insertion.
-        Pane(EM_SETSEL, 0, -1);
-    } else {
-        DWORD start = 0, end = 0;
-        Pane(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-        const size_t cut = TrimScrollback(s_pending.Size() < limit ? s_pending.Size() : limit);
-        if (cut > 0) {
-            Pane(EM_SETSEL, start > cut ? start - cut : 0, end > cut ? end - cut : 0);
-        }
-    }
+    DWORD start = 0, end = 0;
+    Pane(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const size_t length = static_cast<size_t>(Pane(WM_GETTEXTLENGTH));
+    const bool caretAtEnd = start == end && end == length;
+    const bool follow = start == end && EndInView(length);
+    const LRESULT firstLine = Pane(EM_GETFIRSTVISIBLELINE);
+    const int column = GetScrollPos(g_windows.pane, SB_HORZ);
+
+    // After a dropped backlog everything in the pane is older than what is left: it all goes.
+    const size_t pending = s_pending.Size();
+    const size_t cut =
+        s_paneStale ? length : ScrollbackCut(length, pending < limit ? pending : limit);
+    const LRESULT cutLines = cut > 0 ? Pane(EM_LINEFROMCHAR, cut) : 0;
     size_t count = s_pending.Take(s_text, limit);
     const char* text = s_text;
     if (s_paneStale) {
         // The oldest pending line has lost its start: the pane begins with the next one.
-        const size_t cut = LineStartFrom(s_text, count - 1, 1, kLongestCutLine);
-        text += cut;
-        count -= cut;
+        const size_t skip = LineStartFrom(s_text, count - 1, 1, kLongestCutLine);
+        text += skip;
+        count -= skip;
         s_paneStale = false;
     }
     s_text[text - s_text + count] = '\0';
+
+    Pane(EM_SETLIMITTEXT, 0);  // an edit control takes 30,000 characters unless told otherwise
+    Pane(WM_SETREDRAW, FALSE);
+    if (cut > 0) {
+        Pane(EM_SETSEL, 0, static_cast<LPARAM>(cut));
+        Pane(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+    }
+    Pane(EM_SETSEL, length - cut, static_cast<LPARAM>(length - cut));
     Pane(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+    if (!caretAtEnd) Pane(EM_SETSEL, start > cut ? start - cut : 0, end > cut ? end - cut : 0);
+    if (follow && caretAtEnd) {
+        Pane(EM_SCROLLCARET);
+    } else if (follow) {
+        Pane(EM_LINESCROLL, 0, Pane(EM_GETLINECOUNT));
+    } else {
+        const LRESULT target = firstLine > cutLines ? firstLine - cutLines : 0;
+        Pane(EM_LINESCROLL, 0, target - Pane(EM_GETFIRSTVISIBLELINE));
+        if (GetScrollPos(g_windows.pane, SB_HORZ) != column) {
+            Pane(WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, column));
+        }
+    }
     Pane(WM_SETREDRAW, TRUE);
     InvalidateRect(g_windows.pane, nullptr, TRUE);
-    Pane(EM_SCROLLCARET);
     UpdateWindow(g_windows.pane);
     s_lastShown = GetTickCount64();
 }
