@@ -10,7 +10,7 @@ protected:
     void SetUp() override {
         LinkTest::SetUp();
         Launch(startup);
-        ASSERT_TRUE(RunLinkUntil([&] { return Pane() == kReady; }));
+        ASSERT_TRUE(RunLinkUntil([&] { return Pane() == kGreeting; }));
     }
     std::vector<std::string> startup;
 };
@@ -30,7 +30,7 @@ TEST_F(DispatchTest, TypedLinesArriveAsOemTextAndCrLf) {
               (std::vector<std::string>{"dir", "echo caf\xE9", " cls", "cls x", "exit x"}));
     EXPECT_EQ(closeRequests, 0);
     // The typed line is never echoed into the pane.
-    EXPECT_EQ(Pane(), std::string(kReady) + "caf\x82\r\n");
+    EXPECT_EQ(Pane(), std::string(kGreeting) + "caf\x82\r\n");
 }
 
 TEST_F(DispatchTest, LongestLineIs259CharactersAnd261Bytes) {
@@ -95,7 +95,7 @@ TEST_F(DispatchTest, AnswerComingLaterIsFetchedWithoutATickAndThenTheWindowRests
         PumpMessages(500);
         EXPECT_LE(ticks - before, 1) << "the window is still woken after \"" << line << "\"";
     }
-    EXPECT_EQ(Pane(), std::string(kReady) + "late\r\nagain\r\n");
+    EXPECT_EQ(Pane(), std::string(kGreeting) + "late\r\nagain\r\n");
 }
 
 // The interpreter stops reading: lines wait in the queue, nothing blocks, and once it reads

@@ -36,7 +36,7 @@ TEST_F(EnduranceTest, RandomByteStreamsAreShownExactlyWithoutTheirZeroBytes) {
     const uint64_t seeds[] = {1, 20261209, static_cast<uint64_t>(GetTickCount64())};
     const size_t sizes[] = {90000, 250000, 600000};
     Start();
-    ASSERT_TRUE(PaneEndsWith(kReady));
+    ASSERT_TRUE(PaneEndsWith(kGreeting));
     std::string full;
     for (int i = 0; i < 3; ++i) {
         std::string context =
@@ -58,24 +58,16 @@ TEST_F(EnduranceTest, RandomByteStreamsAreShownExactlyWithoutTheirZeroBytes) {
 
 TEST_F(EnduranceTest, LinesWithoutAnyBreakAreShown) {
     Start();
-    ASSERT_TRUE(PaneEndsWith(kReady));
+    ASSERT_TRUE(PaneEndsWith(kGreeting));
     varnel.TypeAndWait("cls");
     varnel.TypeAndWait("flood 500000 250000");
-    ASSERT_TRUE(PaneEndsWith("FLOOD END\r\n"));
-    std::string full;
-    for (int line = 0; line < 2; ++line) {
-        std::string row = "0000000" + std::to_string(line) + " ";
-        for (size_t i = 0; row.size() < 250000 - 2; ++i)
-            row += static_cast<char>('a' + i % 26);
-        full += row + "\r\n";
-    }
-    full += "FLOOD END\r\n";
-    ExpectPaneHolds(full, "two lines of 250000 bytes");
+    ASSERT_TRUE(PaneEndsWith(kFloodEnd));
+    ExpectPaneHolds(FloodText(500000, 250000) + kFloodEnd, "two lines of 250000 bytes");
 }
 
 TEST_F(EnduranceTest, ThousandsOfCommandsArriveInOrderAndTheHistoryKeepsFirstSpellings) {
     Start();
-    ASSERT_TRUE(PaneEndsWith(kReady));
+    ASSERT_TRUE(PaneEndsWith(kGreeting));
     std::string expected;
     std::vector<std::string> history;
     for (int i = 0; i < 2000; ++i) {
@@ -99,7 +91,7 @@ TEST_F(EnduranceTest, ThousandsOfCommandsArriveInOrderAndTheHistoryKeepsFirstSpe
 
 TEST_F(EnduranceTest, InterpreterDyingInTheMiddleOfAFloodHasAllItsOutputShown) {
     Start({"flood 1000000", "echo last words", "exit 3"});
-    ASSERT_TRUE(PaneEndsWith("FLOOD END\r\nlast words\r\n"));
+    ASSERT_TRUE(PaneEndsWith(std::string(kFloodEnd) + "last words\r\n"));
     // The window stays usable; lines for the dead interpreter go nowhere, quietly.
     EXPECT_TRUE(varnel.Type("echo anyone there"));
     EXPECT_TRUE(varnel.Type("dir"));
@@ -111,12 +103,12 @@ TEST_F(EnduranceTest, InterpreterDyingInTheMiddleOfAFloodHasAllItsOutputShown) {
 
 TEST_F(EnduranceTest, InterpreterExitingAtOnceLeavesAUsableWindow) {
     Start({"exit 0"});
-    ASSERT_TRUE(PaneEndsWith(kReady));
+    ASSERT_TRUE(PaneEndsWith(kGreeting));
     for (int i = 0; i < 50; ++i)
         ASSERT_TRUE(varnel.Type("echo " + std::to_string(i)));
     EXPECT_EQ(varnel.History().size(), 50u);
     EXPECT_GE(varnel.RoundTripMs(), 0);
-    EXPECT_EQ(varnel.Pane(), kReady);
+    EXPECT_EQ(varnel.Pane(), kGreeting);
     varnel.Type("exit");
     EXPECT_EQ(varnel.WaitForExit(), 0u);
 }
@@ -124,15 +116,15 @@ TEST_F(EnduranceTest, InterpreterExitingAtOnceLeavesAUsableWindow) {
 TEST_F(EnduranceTest, LastLineWithoutLineEndIsShown) {
     Start({"echo first", "tail no line end"});
     ASSERT_TRUE(PaneEndsWith("no line end"));
-    EXPECT_EQ(varnel.Pane(), std::string(kReady) + "first\r\nno line end");
+    EXPECT_EQ(varnel.Pane(), std::string(kGreeting) + "first\r\nno line end");
 }
 
 TEST_F(EnduranceTest, HandleCountStaysLevelOverCommandsAndFloods) {
     Start();
-    ASSERT_TRUE(PaneEndsWith(kReady));
+    ASSERT_TRUE(PaneEndsWith(kGreeting));
     varnel.TypeAndWait("echo warm up");
     varnel.TypeAndWait("flood 100000");
-    ASSERT_TRUE(PaneEndsWith("FLOOD END\r\n"));
+    ASSERT_TRUE(PaneEndsWith(kFloodEnd));
     DWORD before = RemoteHandleCount(varnel.info.hProcess);
     ASSERT_GT(before, 0u);
     for (int round = 0; round < 3; ++round) {

@@ -11,6 +11,7 @@
 //   ping <n> <ms>       when a ping is served, before its pong is written
 //   eof                 when standard input ends
 //   exit <code>         just before the process exits
+//   parent gone         when the program that started it has ended (it then exits with 254)
 // <ms> values are QueryPerformanceCounter readings in milliseconds with three decimals.
 //
 // After the start event the program writes "FAKE READY\r\n", runs each STARTUP-COMMAND in
@@ -36,6 +37,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -44,15 +46,13 @@
 #include <vector>
 
 #include "splitmix.h"
+#include "stand_in.h"
 
 namespace {
 
 const DWORD kReadSize = 4096;
 const size_t kFloodBlock = 4096;
 const uint64_t kDefaultFloodLine = 80;
-// Eight digits, a blank and CR LF: the shortest flood line.
-const uint64_t kMinFloodLine = 11;
-const uint64_t kFloodNumberModulus = 100000000;
 
 HANDLE g_stdin = INVALID_HANDLE_VALUE;
 HANDLE g_stdout = INVALID_HANDLE_VALUE;
@@ -200,25 +200,6 @@ void RunHex(const std::string& args) {
     WriteText(g_stdout, bytes);
 }
 
-// Line k of a flood: k modulo 10^8 as eight digits, a blank, filler letters starting again
-// at 'a' on every line, then CR LF. Only the digits change from line to line.
-void SetFloodLineNumber(std::string& line, uint64_t number) {
-    number %= kFloodNumberModulus;
-    for (int i = 7; i >= 0; --i) {
-        line[i] = static_cast<char>('0' + number % 10);
-        number /= 10;
-    }
-}
-
-std::string FloodLineTemplate(size_t length) {
-    std::string line(length, ' ');
-    for (size_t i = 9; i + 2 < length; ++i)
-        line[i] = static_cast<char>('a' + (i - 9) % 26);
-    line[length - 2] = '\r';
-    line[length - 1] = '\n';
-    return line;
-}
-
 // Writes exactly `total` bytes of flood lines in blocks of kFloodBlock bytes, stopping early
 // only if stdout stops taking them. Returns the number of bytes written.
 uint64_t WriteFlood(uint64_t total, size_t line_length) {
@@ -228,7 +209,7 @@ uint64_t WriteFlood(uint64_t total, size_t line_length) {
     uint64_t line_number = 0;
     size_t line_offset = 0;
     uint64_t written = 0;
-    SetFloodLineNumber(line, line_number);
+    SetFloodLineNumber(&line[0], line_number);
     for (uint64_t produced = 0; produced < total;) {
         size_t take = line_length - line_offset;
         if (take > kFloodBlock - filled) take = kFloodBlock - filled;
@@ -239,7 +220,7 @@ uint64_t WriteFlood(uint64_t total, size_t line_length) {
         line_offset += take;
         if (line_offset == line_length) {
             line_offset = 0;
-            SetFloodLineNumber(line, ++line_number);
+            SetFloodLineNumber(&line[0], ++line_number);
         }
         if (filled == kFloodBlock || produced == total) {
             if (!WriteAll(g_stdout, block, filled)) break;
@@ -256,7 +237,7 @@ void RunFlood(const std::string& args) {
     uint64_t line_length = kDefaultFloodLine;
     if (words.empty() || words.size() > 2 || !ParseUnsigned(words[0], &total)) return;
     if (words.size() == 2 && !ParseUnsigned(words[1], &line_length)) return;
-    if (line_length < kMinFloodLine || line_length > 1000000) return;
+    if (line_length < kFloodLineMin || line_length > 1000000) return;
 
     const int64_t begin = QpcNow();
     const uint64_t written = WriteFlood(total, static_cast<size_t>(line_length));
@@ -269,7 +250,7 @@ void RunFlood(const std::string& args) {
     event += ' ';
     AppendMilliseconds(event, end);
     LogEvent(event);
-    WriteText(g_stdout, "FLOOD END\r\n");
+    WriteText(g_stdout, kFloodEnd);
 }
 
 void RunRand(const std::string& args) {
@@ -402,6 +383,29 @@ std::string ToUtf8(const wchar_t* text) {
     return result;
 }
 
+// The stand-in never outlives the program that started it. A fault that leaves its input open
+// (a write end it inherited itself) would otherwise keep it alive for good, and with it every
+// handle it inherited, such as the test runner's output pipe.
+DWORD WINAPI ExitWithParent(void* parent) {
+    WaitForSingleObject(parent, INFINITE);
+    LogEvent("parent gone");
+    ExitProcess(254);
+}
+
+void WatchParent() {
+    DWORD parent = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+    }
+    CloseHandle(snapshot);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, parent);
+    if (process) CloseHandle(CreateThread(NULL, 0, ExitWithParent, process, 0, NULL));
+}
+
 }  // namespace
 
 int main() {
@@ -415,6 +419,7 @@ int main() {
         return 2;
     }
     QueryPerformanceFrequency(&g_qpc_frequency);
+    WatchParent();
 
     const std::wstring base = argv[1];
     g_input_log = CreateLog(base + L".in");
@@ -427,7 +432,7 @@ int main() {
     std::string start = "start ";
     AppendMilliseconds(start, QpcNow());
     LogEvent(start);
-    WriteText(g_stdout, "FAKE READY\r\n");
+    WriteText(g_stdout, kGreeting);
 
     for (int i = 2; i < argc; ++i)
         RunCommand(ToUtf8(argv[i]));

@@ -14,7 +14,7 @@ protected:
 
 TEST_F(KeyboardTest, TabAndEscapeStayInTheEntryFieldAndEnterNeverActsAsDefaultButton) {
     Start();
-    ASSERT_TRUE(PaneShows(kReady));
+    ASSERT_TRUE(PaneShows(kGreeting));
     SetForegroundWindow(varnel.dialog);
     ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == varnel.dialog; }, 3000));
     auto press = [](WORD key) {

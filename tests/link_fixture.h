@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "link.h"
+#include "stand_in.h"
 #include "test_support.h"
-
-const char kReady[] = "FAKE READY\r\n";
 
 class LinkTest : public ::testing::Test {
 protected:

@@ -17,7 +17,7 @@ TEST_F(LinkTest, StopLineIsExactlyExitCrLfAndNoHandleStaysOpen) {
     Launch();
     // Exactly the two pipe ends are kept: no process or thread handle.
     EXPECT_EQ(HandleCount(), before + 2);
-    ASSERT_TRUE(RunLinkUntil([&] { return Pane() == kReady; }));
+    ASSERT_TRUE(RunLinkUntil([&] { return Pane() == kGreeting; }));
     Stop();
     EXPECT_EQ(run.Input(), "exit\r\n");
     EXPECT_EQ(HandleCount(), before);
@@ -37,7 +37,7 @@ TEST_F(LinkTest, StandardOutputAndErrorArriveInOrderInOnePane) {
     for (const char* line : {"echo one", "err two", "echo three", "err four"})
         Enter(line);
     ASSERT_TRUE(RunLinkUntil([&] { return PaneEndsWith("four\r\n"); })) << Pane();
-    EXPECT_EQ(Pane(), std::string(kReady) + "one\r\ntwo\r\nthree\r\nfour\r\n");
+    EXPECT_EQ(Pane(), std::string(kGreeting) + "one\r\ntwo\r\nthree\r\nfour\r\n");
 }
 
 TEST_F(LinkTest, ZeroBytesAreDroppedAndNothingElse) {
@@ -45,7 +45,7 @@ TEST_F(LinkTest, ZeroBytesAreDroppedAndNothingElse) {
     Enter("hex 41 00 42 00 00 43 0D 0A 00 FF 80 0A 0D");
     Enter("echo end");
     ASSERT_TRUE(RunLinkUntil([&] { return PaneEndsWith("end\r\n"); })) << Pane();
-    EXPECT_EQ(Pane(), std::string(kReady) + "ABC\r\n\xFF\x80\n\rend\r\n");
+    EXPECT_EQ(Pane(), std::string(kGreeting) + "ABC\r\n\xFF\x80\n\rend\r\n");
 }
 
 TEST_F(LinkTest, OutputBeyondThirtyThousandCharactersIsStillShown) {
@@ -57,7 +57,7 @@ TEST_F(LinkTest, OutputBeyondThirtyThousandCharactersIsStillShown) {
             return PaneEndsWith("part " + std::to_string(i) + "\r\n");
         })) << Pane().size();
     }
-    EXPECT_EQ(Pane().size(), sizeof(kReady) - 1 + 3 * (40000 + 11 + 8));
+    EXPECT_EQ(Pane().size(), sizeof(kGreeting) - 1 + 3 * (40000 + 11 + 8));
 }
 
 // A burst that the scrollback can hold is shown whole, however fast it comes: here all of it is
@@ -72,7 +72,7 @@ TEST_F(LinkTest, RandomStreamIsShownExactlyWithoutItsZeroBytes) {
         << "seed " << seed;
     std::string stream;
     RandomStream(seed, size, stream);
-    std::string expected = kReady;
+    std::string expected = kGreeting;
     for (char c : stream) {
         if (c != '\0') expected += c;
     }
@@ -114,7 +114,7 @@ TEST_F(LinkTest, PassesEndAndThePaneKeepsUpWhileTheInterpreterNeverPauses) {
 // inherited, so closing them is the end of its input.
 TEST_F(LinkTest, InterpreterIgnoringExitSeesEndOfInputAfterStop) {
     Launch({"ignore-exit"});
-    ASSERT_TRUE(RunLinkUntil([&] { return Pane() == kReady; }));
+    ASSERT_TRUE(RunLinkUntil([&] { return Pane() == kGreeting; }));
     Stop();
     EXPECT_TRUE(WaitFor([&] { return run.Events().find("eof") != std::string::npos; }, 5000))
         << run.Events();
@@ -134,31 +134,15 @@ TEST_F(LinkTest, WineCmdAnswersAnEcho) {
     })) << Pane();
 }
 
-// The stand-in's flood: line k is k in eight digits, a blank, letters from 'a' on, CR LF.
-std::string FloodText(size_t bytes, size_t lineLength = 80) {
-    std::string text;
-    text.reserve(bytes + lineLength);
-    for (size_t line = 0; text.size() < bytes; ++line) {
-        char number[16];
-        wsprintfA(number, "%08u ", static_cast<unsigned>(line % 100000000));
-        std::string row = number;
-        for (size_t i = 0; row.size() < lineLength - 2; ++i)
-            row += static_cast<char>('a' + i % 26);
-        text += row + "\r\n";
-    }
-    text.resize(bytes);
-    return text;
-}
-
 TEST_F(LinkTest, FloodOfSeveralMegabytesKeepsItsTailWithinTheScrollback) {
     Launch();
     const size_t size = 4 * 1024 * 1024;
     Enter("flood " + std::to_string(size));
-    ASSERT_TRUE(RunLinkUntil([&] { return PaneEndsWith("FLOOD END\r\n"); }, 20000))
+    ASSERT_TRUE(RunLinkUntil([&] { return PaneEndsWith(kFloodEnd); }, 20000))
         << Pane().size() << " tail "
         << Pane().substr(Pane().size() > 100 ? Pane().size() - 100 : 0);
     std::string text = Pane();
-    std::string expected = FloodText(size) + "FLOOD END\r\n";
+    std::string expected = FloodText(size) + kFloodEnd;
     EXPECT_LE(text.size(), 330u * 1024);
     EXPECT_GE(text.size(), 60u * 1024);
     ASSERT_LE(text.size(), expected.size());
@@ -185,7 +169,7 @@ TEST_F(LinkTest, ScrollbackRemovesOldestWholeLinesAndKeepsTheUsersSelection) {
     std::string before = Pane();
     size_t lineStart = before.rfind("\r\n", before.size() - 3) + 2;
     SendMessageA(windows.pane, EM_SETSEL, lineStart, lineStart + 8);
-    std::string full = before + FloodText(step) + "FLOOD END\r\nmarker\r\n";
+    std::string full = before + FloodText(step) + kFloodEnd + "marker\r\n";
     ASSERT_GT(full.size(), scrollbackMax);
 
     Enter("flood " + std::to_string(step));

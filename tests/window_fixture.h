@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "stand_in.h"
 #include "test_support.h"
 #include "window_driver.h"
-
-const char kReady[] = "FAKE READY\r\n";
 
 class VarnelWindowTest : public ::testing::Test {
 protected:

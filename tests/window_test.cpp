@@ -13,17 +13,17 @@ protected:
 
 TEST_F(WindowTest, TypedLineArrivesExactlyAndTheAnswerIsShown) {
     Start();
-    ASSERT_TRUE(PaneShows(kReady));
+    ASSERT_TRUE(PaneShows(kGreeting));
     varnel.Type("echo hello from varnel");
     ASSERT_TRUE(PaneShows("hello from varnel\r\n")) << varnel.Pane();
     EXPECT_EQ(run.Input(), "echo hello from varnel\r\n");
-    EXPECT_EQ(varnel.Pane(), std::string(kReady) + "hello from varnel\r\n");
+    EXPECT_EQ(varnel.Pane(), std::string(kGreeting) + "hello from varnel\r\n");
     EXPECT_EQ(varnel.EntryText(), "");
 }
 
 TEST_F(WindowTest, ExitIsSentOnceAndTheProgramEndsWithZero) {
     Start();
-    ASSERT_TRUE(PaneShows(kReady));
+    ASSERT_TRUE(PaneShows(kGreeting));
     double start = NowMs();
     varnel.Type("Exit");
     EXPECT_EQ(varnel.WaitForExit(), 0u);
@@ -35,7 +35,7 @@ TEST_F(WindowTest, ExitIsSentOnceAndTheProgramEndsWithZero) {
 
 TEST_F(WindowTest, CloseBoxSendsExitOnceAndEndsWithZero) {
     Start();
-    ASSERT_TRUE(PaneShows(kReady));
+    ASSERT_TRUE(PaneShows(kGreeting));
     PostMessageA(varnel.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(varnel.WaitForExit(), 0u);
     EXPECT_EQ(run.Input(), "exit\r\n");
@@ -43,7 +43,7 @@ TEST_F(WindowTest, CloseBoxSendsExitOnceAndEndsWithZero) {
 
 TEST_F(WindowTest, HistoryKeepsDistinctLinesInOrderOfEntry) {
     Start();
-    ASSERT_TRUE(PaneShows(kReady));
+    ASSERT_TRUE(PaneShows(kGreeting));
     for (const char* line : {"dir", "DIR", "echo one", "cls", "Dir", "echo two"}) {
         EXPECT_TRUE(varnel.Type(line)) << line;
     }
@@ -56,7 +56,7 @@ TEST_F(WindowTest, HistoryKeepsDistinctLinesInOrderOfEntry) {
 // The arrow keys reach the combo box's own procedure: they step through the history.
 TEST_F(WindowTest, ArrowKeysStepThroughTheHistory) {
     Start();
-    ASSERT_TRUE(PaneShows(kReady));
+    ASSERT_TRUE(PaneShows(kGreeting));
     for (const char* line : {"echo first", "echo second"})
         ASSERT_TRUE(varnel.Type(line));
     PostMessageA(varnel.entry, WM_KEYDOWN, VK_DOWN, 0x01500001);
@@ -125,7 +125,7 @@ TEST_F(PaneTest, SelectedLinesStayAsTheyAreWhereTheyAre) {
     Start({"echo one", "echo two", "echo three", "echo four"});
     ASSERT_TRUE(PaneEndsWith("four\r\n"));
     const std::string before = varnel.Pane();
-    const WORD start = sizeof(kReady) - 1, end = start + 17;  // "one", "two" and "three"
+    const WORD start = sizeof(kGreeting) - 1, end = start + 17;  // "one", "two" and "three"
     SendMessageA(varnel.pane, EM_SETSEL, start, end);
     varnel.Type("echo five");
     ASSERT_TRUE(PaneEndsWith("five\r\n")) << varnel.Pane();
@@ -138,7 +138,7 @@ TEST_F(PaneTest, SelectedLinesStayAsTheyAreWhereTheyAre) {
 // the view follows the output again.
 TEST_F(PaneTest, TheViewFollowsOutputOnlyFromTheBottom) {
     Start({"flood 40000"});
-    ASSERT_TRUE(PaneEndsWith("FLOOD END\r\n"));
+    ASSERT_TRUE(PaneEndsWith(kFloodEnd));
     ASSERT_TRUE(EndInView()) << "the newest output is not in view";
     SendMessageA(varnel.pane, WM_VSCROLL, SB_TOP, 0);
     SendMessageA(varnel.pane, EM_LINESCROLL, 0, 100);
@@ -150,7 +150,7 @@ TEST_F(PaneTest, TheViewFollowsOutputOnlyFromTheBottom) {
     EXPECT_EQ(FirstVisibleLine(), reading) << "the view left the text the user reads";
     SendMessageA(varnel.pane, WM_VSCROLL, SB_BOTTOM, 0);
     varnel.Type("flood 8000");
-    ASSERT_TRUE(PaneEndsWith("FLOOD END\r\n"));
+    ASSERT_TRUE(PaneEndsWith(kFloodEnd));
     EXPECT_TRUE(EndInView()) << "the view does not follow from the bottom";
 }
 
@@ -158,7 +158,7 @@ TEST_F(WindowTest, FloodAndZeroBytesReachThePane) {
     Start();
     varnel.Type("hex 41 00 42 0D 0A");
     varnel.Type("flood 2000000");
-    ASSERT_TRUE(PaneShows("FLOOD END\r\n", 30000));
+    ASSERT_TRUE(PaneShows(kFloodEnd, 30000));
     std::string text = varnel.Pane();
     EXPECT_LE(text.size(), 330u * 1024);
     EXPECT_EQ(text.substr(text.size() - 91),
@@ -174,7 +174,7 @@ TEST_F(WindowTest, FloodAndZeroBytesReachThePane) {
 // keeps showing the output, and every typed line arrives afterwards, in order.
 TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindow) {
     Start();
-    ASSERT_TRUE(PaneShows(kReady));
+    ASSERT_TRUE(PaneShows(kGreeting));
     varnel.Type("drip 30 100");
     std::string expected = "drip 30 100\r\n";
     double worst = 0;
