@@ -39,7 +39,7 @@ ITEMS = [
     dict(helpID=0, exStyle=0x200, style=0x503110C4,
          x=1, y=0, cx=302, cy=198, id=IDC_OUTPUT,
          windowClass=(0x0081, "edit"), title="", extra=0),
-    dict(helpID=0, exStyle=0x200, style=0x50200002,
+    dict(helpID=0, exStyle=0x200, style=0x50200042,
          x=0, y=198, cx=302, cy=60, id=IDC_COMMAND,
          windowClass=(0x0085, "combobox"), title="", extra=0),
 ]
@@ -298,6 +298,7 @@ def self_test(data):
     # Dialog header: style at +12; first item starts after the header,
     # font and strings, so find it from the first item's known style.
     item1 = data.index(struct.pack("<I", 0x503110C4), dlg) - 8
+    item2 = data.index(struct.pack("<I", 0x50200042), item1 + 12) - 8
     lang_off = hdr + 8 + 4 + 4 + 4 + 2   # after sizes, type, name, version, flags
     extra = struct.pack("<II", 0, 32) + struct.pack("<HHHH", 0xFFFF, 6,
                                                     0xFFFF, 1)
@@ -309,6 +310,8 @@ def self_test(data):
         ("dialog language", patched(data, lang_off, "H", 1031)),
         ("edit style", patched(data, item1 + 8, "I", 0x50B110C4)),
         ("edit id", patched(data, item1 + 20, "I", 1003)),
+        ("combo box that does not scroll",
+         patched(data, item2 + 8, "I", 0x50200002)),
         ("icon group colours", patched(data, grp + 6 + 2, "B", 0)),
         ("icon group size", patched(data, grp + 6 + 8, "I", 745)),
         ("extra string table", data + extra),

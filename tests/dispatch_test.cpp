@@ -33,10 +33,19 @@ TEST_F(DispatchTest, TypedLinesArriveAsOemTextAndCrLf) {
     EXPECT_EQ(Pane(), std::string(kGreeting) + "caf\x82\r\n");
 }
 
+// The longest line goes whole; a longer one is never sent cut: it stays in the entry field with
+// its excess selected, and the history does not take it.
 TEST_F(DispatchTest, LongestLineIs259CharactersAnd261Bytes) {
     std::string longest(259, 'x');
-    Enter(longest + "yyyy");  // only the first 259 characters are read
+    Enter(longest + "yyyy");
+    EXPECT_EQ(Entry(), longest + "yyyy");
+    auto selection = static_cast<DWORD>(SendMessageA(entry, EM_GETSEL, 0, 0));
+    EXPECT_EQ(LOWORD(selection), 259);
+    EXPECT_EQ(HIWORD(selection), 263);
+    EXPECT_TRUE(History().empty());
+    Enter(longest);
     EXPECT_EQ(InputAfter(261), longest + "\r\n");
+    EXPECT_EQ(History(), std::vector<std::string>{longest});
 }
 
 TEST_F(DispatchTest, ClsInAnyCaseEmptiesThePaneAndSendsAnEmptyLine) {

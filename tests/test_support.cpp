@@ -3,6 +3,7 @@
 #include "link.h"
 
 #include <stdio.h>
+#include <string.h>
 
 std::string BuildDir() {
     char path[MAX_PATH];
@@ -118,6 +119,19 @@ std::string SystemText(DWORD error) {
     std::string result(text ? text : "", length);
     LocalFree(text);
     return result;
+}
+
+bool PutOnClipboard(HWND owner, const std::wstring& text) {
+    if (!OpenClipboard(owner)) return false;
+    EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    memcpy(GlobalLock(memory), text.c_str(), bytes);
+    GlobalUnlock(memory);
+    const bool put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    if (!put) GlobalFree(memory);  // the clipboard owns it only once it has taken it
+    CloseClipboard();
+    return put;
 }
 
 std::string WindowTextOf(HWND window) {

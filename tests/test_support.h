@@ -63,6 +63,9 @@ private:
     std::vector<Box> boxes_;
 };
 
+// Puts `text` on the clipboard as Unicode text, owned by `owner`, a window of this process.
+bool PutOnClipboard(HWND owner, const std::wstring& text);
+
 // Dialog-box ("#32770") windows of a process, and the text of their static 0xFFFF control.
 std::vector<HWND> TopLevelWindows(DWORD processId, const char* className);
 std::string WindowTextOf(HWND window);

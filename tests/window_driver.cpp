@@ -116,6 +116,12 @@ std::vector<std::string> VarnelProcess::History() const {
     return entries;
 }
 
+std::pair<int, int> VarnelProcess::Selection(HWND control) const {
+    // The answer itself, not the two pointers, which would point into this process.
+    auto packed = static_cast<DWORD>(SendMessageW(control, EM_GETSEL, 0, 0));
+    return {LOWORD(packed), HIWORD(packed)};
+}
+
 DWORD VarnelProcess::WaitForExit(int timeoutMs) const {
     if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
         return STILL_ACTIVE;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct VarnelProcess {
@@ -25,6 +26,8 @@ struct VarnelProcess {
     std::string Pane() const;
     std::string EntryText() const;
     std::vector<std::string> History() const;
+    // The selection of one of its edit controls (the pane or the entry field): {start, end}.
+    std::pair<int, int> Selection(HWND control) const;
     // Waits for the process to end and returns its exit code, or STILL_ACTIVE on timeout.
     DWORD WaitForExit(int timeoutMs = 10000) const;
     // Round trip of a message to the window, in milliseconds (-1 on timeout).

@@ -195,6 +195,64 @@ TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindow) {
     ASSERT_TRUE(PaneShows("line 59 "));
 }
 
+// A line goes whole and exact or not at all. Past the interpreter's longest line it would have
+// been cut; CharToOemA would have sent "€" as "?", a wildcard (the third line would delete every
+// "Müller-?.txt"), and "Ã" as "A"; a CR would have travelled hidden inside it. Such a line stays
+// in the field with what keeps it back selected, and the history does not take it.
+TEST_F(WindowTest, LinesThatCannotArriveWholeAndExactStayInTheField) {
+    Start();
+    ASSERT_TRUE(PaneShows(kGreeting));
+    const std::string longer = "echo " + std::string(295, 'x');
+    const struct {
+        std::string text;
+        int start, end;
+    } refused[] = {{longer.substr(0, 260), 259, 260},
+                   {longer, 259, 300},
+                   {"del M\xFCller-\x80.txt", 11, 12},
+                   {"echo \xC3", 5, 6},
+                   {"echo cr1\rcr2", 8, 9}};
+    for (const auto& line : refused) {
+        varnel.TypeAndWait(line.text);
+        EXPECT_EQ(varnel.EntryText(), line.text);
+        EXPECT_EQ(varnel.Selection(varnel.entry), std::make_pair(line.start, line.end));
+    }
+    // Text that reached the field by neither typing nor pasting (an input method, another
+    // program) is read as the field shows it, never as the "?" of the ANSI code page.
+    SendMessageW(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"echo \x0414\x043E\x043C"));
+    SendMessageTimeoutA(varnel.entry, WM_KEYDOWN, VK_RETURN, 0x001C0001, SMTO_NORMAL, 10000,
+                        nullptr);
+    EXPECT_EQ(varnel.Selection(varnel.entry), std::make_pair(5, 6));
+    EXPECT_TRUE(varnel.History().empty());
+    const std::string typed = "echo caf\xE9 M\xFCller se\xF1or Fu\xDF";
+    ASSERT_TRUE(varnel.Type(typed));
+    ASSERT_TRUE(PaneShows("Fu\xE1\r\n"));
+    EXPECT_EQ(run.Input(), "echo caf\x82 M\x81ller se\xA4or Fu\xE1\r\n");
+    EXPECT_EQ(varnel.History(), std::vector<std::string>{typed});
+}
+
+// A paste that the field cannot hold exactly as one line (Cyrillic would show as "???", a CR
+// would hide inside the line) leaves the field as it was; one it can hold goes in.
+TEST_F(WindowTest, PasteGoesIntoTheFieldOnlyWhenItFitsExactly) {
+    Start();
+    ASSERT_TRUE(PaneShows(kGreeting));
+    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                 nullptr);
+    SendMessageA(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("dir "));
+    SendMessageA(varnel.entry, EM_SETSEL, 4, 4);
+    for (const wchar_t* text : {L"/b \x0414\x043E\x043C", L"/b cr1\rcr2", L"/b\r\n", L"\x0100"}) {
+        ASSERT_TRUE(PutOnClipboard(owner, text));
+        SendMessageW(varnel.entry, WM_PASTE, 0, 0);
+        EXPECT_EQ(varnel.EntryText(), "dir ") << "pasted " << text;
+    }
+    ASSERT_TRUE(PutOnClipboard(owner, L"caf\x00E9"));
+    SendMessageW(varnel.entry, WM_PASTE, 0, 0);
+    EXPECT_EQ(varnel.EntryText(), "dir caf\xE9");
+    DestroyWindow(owner);
+    varnel.TypeAndWait(varnel.EntryText());
+    ASSERT_TRUE(WaitFor([&] { return run.Input().size() >= 10; }));
+    EXPECT_EQ(run.Input(), "dir caf\x82\r\n");
+}
+
 TEST_F(WindowTest, WineCmdShowsAnEcho) {
     char system[MAX_PATH];
     GetSystemDirectoryA(system, MAX_PATH);

@@ -1,8 +1,16 @@
 // Command dispatch: the Enter key in the entry field. The typed line goes into the history and,
-// unless it is one of the window's own words, to the interpreter in the OEM code page.
+// unless it is one of the window's own words, to the interpreter in the OEM code page. A line
+// that cannot reach the interpreter as typed goes nowhere.
+#include "command_text.h"
 #include "link_state.h"
 
 namespace {
+
+// The entry field's text: one character more than the longest line, so that a longer text is
+// seen as such and never sent cut. It is read as UTF-16, the characters the field shows, and
+// kept as ANSI text for the history and the window's own words.
+WCHAR s_typed[kCommandMaxChars + 2];
+char s_ansi[2 * kCommandMaxChars + 1];
 
 bool IsWord(const char* text, const char* word) {
     return lstrcmpiA(text, word) == 0;
@@ -26,34 +34,41 @@ void ClearPane() {
     InvalidateRect(g_windows.pane, nullptr, TRUE);
 }
 
+// The text stays in the field for the user to mend, what keeps it back selected and in view.
+void RefuseLine(HWND entryField, TextRange refused) {
+    SendMessageA(entryField, EM_SETSEL, refused.start, refused.end);
+    SendMessageA(entryField, EM_SCROLLCARET, 0, 0);
+    MessageBeep(MB_OK);
+}
+
 }  // namespace
 
 void CommandDispatch(HWND entryField) {
-    int length = static_cast<int>(SendMessageA(entryField, WM_GETTEXT, kCommandMaxChars + 1,
-                                               reinterpret_cast<LPARAM>(g_commandBuffer)));
+    int length = static_cast<int>(SendMessageW(entryField, WM_GETTEXT, kCommandMaxChars + 2,
+                                               reinterpret_cast<LPARAM>(s_typed)));
     if (length < 0) length = 0;
-    if (length > kCommandMaxChars) length = kCommandMaxChars;
-    g_commandBuffer[length] = '\0';
+    TextRange refused;
+    const size_t count = MakeInterpreterLine(s_typed, length, s_ansi, g_commandBuffer, &refused);
+    if (count == 0) {
+        RefuseLine(entryField, refused);
+        return;
+    }
 
-    if (IsWord(g_commandBuffer, "exit")) {
-        AddToHistory(g_commandBuffer);
+    if (IsWord(s_ansi, "exit")) {
+        AddToHistory(s_ansi);
         // The close runs to its end, stop line and all, before SendMessage returns.
         SendMessageA(g_windows.main, WM_CLOSE, 0, 0);
         SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
         return;
     }
     // A line that finds no room in the queue stays in the entry field for another Enter.
-    const bool cls = IsWord(g_commandBuffer, "cls");
-    const size_t count = cls ? 2 : static_cast<size_t>(length) + 2;
-    if (!InputHasRoom(count)) return;
-    AddToHistory(g_commandBuffer);
+    const bool cls = IsWord(s_ansi, "cls");
+    if (!InputHasRoom(cls ? 2 : count)) return;
+    AddToHistory(s_ansi);
     if (cls) {
         ClearPane();
         QueueInput("\r\n", 2);
     } else {
-        // The history keeps the ANSI text; the interpreter gets it in the OEM code page.
-        lstrcatA(g_commandBuffer, "\r\n");
-        CharToOemA(g_commandBuffer, g_commandBuffer);
         QueueInput(g_commandBuffer, count);
     }
     SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));

@@ -1,7 +1,9 @@
 // The main window: starts the interpreter while it initialises, drives the output pump from its
-// timer, colours the edit controls and stops the interpreter when it closes.
+// timer, colours the edit controls, keeps the keyboard focus where the user left it and stops the
+// interpreter when it closes.
 #include "console_dialog.h"
 
+#include "command_text.h"
 #include "link.h"
 #include "resource.h"
 
@@ -12,12 +14,22 @@ namespace {
 constexpr COLORREF kTextColour = RGB(255, 255, 255);
 constexpr COLORREF kBackColour = RGB(0, 0, 0);
 
+// The controls the focus moves between, recorded once the interpreter runs.
+HWND s_pane;
+HWND s_entry;
+
+// Where the keyboard focus goes back to: the pane if the user was there last, else the entry
+// field. Followed from the controls' own notices, as the focus can leave both without the window
+// being deactivated (a minimised window stays active, and under Wine keeps its focus control).
+bool s_focusInPane;
+
 // Installs EntryFieldProc on the entry field; the field's own procedure goes into its user-data
-// slot, where EntryFieldProc finds it.
+// slot, where EntryFieldProc finds it. The wide functions, so that EntryFieldProc sees each typed
+// character itself rather than the ANSI code page's "?" for it.
 void SubclassEntryField(HWND field) {
     LONG_PTR previous =
-        SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EntryFieldProc));
-    SetWindowLongPtrA(field, GWLP_USERDATA, previous);
+        SetWindowLongPtrW(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EntryFieldProc));
+    SetWindowLongPtrW(field, GWLP_USERDATA, previous);
 }
 
 INT_PTR OnInitDialog(HWND dialog) {
@@ -30,9 +42,10 @@ INT_PTR OnInitDialog(HWND dialog) {
     }
     HICON icon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_CONSOLE));
     SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    HWND entry = GetWindow(combo, GW_CHILD);
-    SubclassEntryField(entry);
-    SetFocus(entry);
+    s_pane = pane;
+    s_entry = GetWindow(combo, GW_CHILD);
+    SubclassEntryField(s_entry);
+    SetFocus(s_entry);
     SetTimer(dialog, ID_POLL_TIMER, kPollPeriodMs, nullptr);
     return FALSE;
 }
@@ -55,9 +68,64 @@ INT_PTR OnCtlColorEdit(HDC dc) {
     return reinterpret_cast<INT_PTR>(GetStockObject(BLACK_BRUSH));
 }
 
+// The dialog manager's own focus restore (when this procedure answers FALSE to WM_ACTIVATE or
+// WM_SETFOCUS) picks the first tab stop, the pane, and selects all its text: the next key typed
+// would replace it. So the focus goes back where the user left it, and the answer is TRUE.
+void RestoreFocus(HWND dialog) {
+    if (!IsIconic(dialog)) SetFocus(s_focusInPane ? s_pane : s_entry);
+}
+
+INT_PTR OnActivate(HWND dialog, WPARAM wParam) {
+    if (!s_entry || LOWORD(wParam) == WA_INACTIVE) return FALSE;
+    RestoreFocus(dialog);
+    return TRUE;
+}
+
+INT_PTR OnSetFocus(HWND dialog) {
+    if (!s_entry) return FALSE;
+    RestoreFocus(dialog);
+    return TRUE;
+}
+
+INT_PTR OnCommand(WPARAM wParam) {
+    if (LOWORD(wParam) == IDC_OUTPUT && HIWORD(wParam) == EN_SETFOCUS) s_focusInPane = true;
+    if (LOWORD(wParam) == IDC_COMMAND && HIWORD(wParam) == CBN_SETFOCUS) s_focusInPane = false;
+    return FALSE;
+}
+
+// Tab and Shift+Tab in the pane lead back to the entry field, which is no tab stop: its every
+// key, Tab included, belongs to it.
+INT_PTR OnNextDlgCtl(LPARAM lParam) {
+    if (LOWORD(lParam) != 0 || !s_entry || GetFocus() != s_pane) return FALSE;
+    SetFocus(s_entry);
+    return TRUE;
+}
+
+// Whether the clipboard's text can go into the entry field as it is. The Unicode form is the
+// text as it was copied; an ANSI paste would get it with "?" and best-fit guesses.
+bool ClipboardFitsEntryField(HWND field) {
+    if (!IsClipboardFormatAvailable(CF_UNICODETEXT)) return true;  // the paste takes nothing
+    if (!OpenClipboard(field)) return false;
+    bool fits = true;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const auto* text = data ? static_cast<const WCHAR*>(GlobalLock(data)) : nullptr;
+    if (text) {
+        fits = FieldTakesPaste(text, GlobalSize(data) / sizeof(WCHAR));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return fits;
+}
+
+LRESULT RefuseInput(WCHAR character) {
+    // A character beyond the BMP comes as two WM_CHAR messages: one beep for both.
+    if (!IS_LOW_SURROGATE(character)) MessageBeep(MB_OK);
+    return 0;
+}
+
 }  // namespace
 
-INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog(dialog);
@@ -67,6 +135,14 @@ INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM)
             return OnClose(dialog);
         case WM_CTLCOLOREDIT:
             return OnCtlColorEdit(reinterpret_cast<HDC>(wParam));
+        case WM_COMMAND:
+            return OnCommand(wParam);
+        case WM_ACTIVATE:
+            return OnActivate(dialog, wParam);
+        case WM_SETFOCUS:
+            return OnSetFocus(dialog);
+        case WM_NEXTDLGCTL:
+            return OnNextDlgCtl(lParam);
     }
     return FALSE;
 }
@@ -78,6 +154,16 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
     }
     // Every key, Enter, Escape and Tab included, belongs to the field, not to dialog navigation.
     if (message == WM_GETDLGCODE) return DLGC_WANTALLKEYS;
-    auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(field, GWLP_USERDATA));
-    return CallWindowProcA(previous, field, message, wParam, lParam);
+    // The field holds only what the ANSI code page holds exactly, as one line.
+    if (message == WM_CHAR && !FieldTakesCharacter(static_cast<WCHAR>(wParam))) {
+        return RefuseInput(static_cast<WCHAR>(wParam));
+    }
+    if (message == WM_PASTE && !ClipboardFitsEntryField(field)) return RefuseInput(0);
+    // Wine's edit control pastes for Shift+Insert without sending itself WM_PASTE.
+    if (message == WM_KEYDOWN && wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0) {
+        SendMessageW(field, WM_PASTE, 0, 0);
+        return 0;
+    }
+    auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(field, GWLP_USERDATA));
+    return CallWindowProcW(previous, field, message, wParam, lParam);
 }

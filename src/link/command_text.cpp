@@ -1,0 +1,83 @@
+// What a command line may hold. The window side works in the ANSI code page and the interpreter
+// reads the OEM code page; a character is carried across only where the target code page holds
+// it exactly. The platform's own conversions guess instead: CharToOemA makes "€" a "?", a
+// wildcard to the interpreter, and "Ã" an "A"; an ANSI edit control shows "?" for a character
+// its code page lacks.
+#include "command_text.h"
+
+#include "link_state.h"
+
+namespace {
+
+// Converts UTF-16 units to `codePage` where it holds them exactly: no best-fit guess, no
+// default character. Returns the bytes written to `out`, or 0.
+int ExactBytes(UINT codePage, const WCHAR* units, int count, char* out, int room) {
+    // UTF-8 holds every character, and takes neither the flag nor the default-character report:
+    // a lone surrogate is the one thing it cannot carry.
+    if (codePage == CP_UTF8) {
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, units, count, out, room, nullptr,
+                                   nullptr);
+    }
+    BOOL usedDefault = FALSE;
+    int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units, count, out, room,
+                                    nullptr, &usedDefault);
+    return usedDefault ? 0 : bytes;
+}
+
+}  // namespace
+
+size_t MakeInterpreterLine(const WCHAR* text, int length, char* ansi, char* line,
+                           TextRange* refused) {
+    if (length > kCommandMaxChars) {
+        *refused = {kCommandMaxChars, -1};
+        return 0;
+    }
+    int ansiCount = 0, count = 0;
+    for (int at = 0; at < length;) {
+        const int size = at + 1 < length && IS_HIGH_SURROGATE(text[at]) ? 2 : 1;
+        char oem[4];
+        const int got = text[at] == '\r' || text[at] == '\n'
+                            ? 0
+                            : ExactBytes(GetOEMCP(), text + at, size, oem, sizeof(oem));
+        const int ansiGot =
+            got > 0 ? ExactBytes(GetACP(), text + at, size, ansi + ansiCount, 4) : 0;
+        if (ansiGot == 0 || count + got > kCommandMaxChars) {
+            *refused = {at, at + size};
+            return 0;
+        }
+        for (int i = 0; i < got; ++i)
+            line[count++] = oem[i];
+        ansiCount += ansiGot;
+        at += size;
+    }
+    ansi[ansiCount] = '\0';
+    line[count++] = '\r';
+    line[count++] = '\n';
+    line[count] = '\0';
+    return static_cast<size_t>(count);
+}
+
+bool FieldTakesCharacter(WCHAR character) {
+    char bytes[4];
+    return ExactBytes(GetACP(), &character, 1, bytes, sizeof(bytes)) > 0;
+}
+
+bool FieldTakesPaste(const WCHAR* text, size_t count) {
+    constexpr size_t kPiece = 128;
+    char bytes[4 * kPiece];
+    size_t at = 0;
+    while (at < count && text[at] != 0) {
+        size_t piece = 0;
+        while (piece < kPiece && at + piece < count && text[at + piece] != 0) {
+            if (text[at + piece] == '\r' || text[at + piece] == '\n') return false;
+            ++piece;
+        }
+        // A surrogate pair is converted whole, in the next piece.
+        if (piece == kPiece && IS_HIGH_SURROGATE(text[at + piece - 1])) --piece;
+        if (ExactBytes(GetACP(), text + at, static_cast<int>(piece), bytes, sizeof(bytes)) == 0) {
+            return false;
+        }
+        at += piece;
+    }
+    return true;
+}
