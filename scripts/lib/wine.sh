@@ -1,9 +1,14 @@
-# Wine for the project's own use: a private prefix under build/, created on first use, and a
-# persistent wineserver that this script starts and stops itself. Sourced by the other scripts.
+# Wine for the project's own use, the one place that says how Wine is run: a private prefix
+# under build/, created on first use, and a persistent wineserver that this script starts and
+# stops itself. Sourced by the scripts and by cmake/wine-exec, through which CTest runs the tests.
 #
+#   wine_loader            the program that runs a Windows executable
+#   wine_runs_32bit        whether this machine's Wine can run 32-bit programs
 #   wine_start [display]   prepare the prefix and start its server; with no display argument
 #                          Wine's null display driver is used (headless, no DISPLAY needed)
 #   wine_stop              stop the server of this prefix and everything running in it
+#
+# VARNEL_WINEPREFIX, set before sourcing, names another prefix (scripts/run keeps its own).
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export WINEPREFIX="${VARNEL_WINEPREFIX:-$root/build/wine}"
@@ -15,13 +20,18 @@ wine_loader() {
   if [ -x /usr/lib/wine/wine64 ]; then echo /usr/lib/wine/wine64; else echo wine; fi
 }
 
+# Debian installs 32-bit Wine as a separate architecture's package.
+wine_runs_32bit() {
+  [ -x /usr/lib/wine/wine ] || [ -d /usr/lib/i386-linux-gnu/wine ]
+}
+
 wine_start() {
   local driver=${1:-null}
   mkdir -p "$root/build"
   local loader
   loader=$(wine_loader)
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine: creating the prefix $WINEPREFIX"
+    echo "wine: creating the prefix $WINEPREFIX" >&2
     wineboot -i >/dev/null 2>&1 </dev/null
     # Headless from the first program on; the server writes the registry out when it ends.
     "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
