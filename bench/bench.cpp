@@ -119,19 +119,20 @@ std::vector<std::string> Words(const std::string& list) {
 // side.
 void BenchFloodThroughput(const std::string& cores) {
     for (int round = 1; round <= kFloodRounds; ++round) {
-        for (const std::string side : {"direct.", ""}) {
+        for (const std::string who : {"direct.", ""}) {
             Progress(MiB(kFloodBytes) + " flood " +
-                     (side.empty() ? "through varnel.exe" : "drained directly") + " " +
+                     (who.empty() ? "through varnel.exe" : "drained directly") + " " +
                      std::to_string(round) + "/" + std::to_string(kFloodRounds));
-            std::unique_ptr<Side> open;
-            if (side.empty())
-                open.reset(new Varnel("bench-flood"));
-            else
-                open.reset(new DirectFake("bench-flood"));
+            std::unique_ptr<Side> side;
+            if (who.empty()) {
+                side = std::make_unique<Varnel>("bench-flood");
+            } else {
+                side = std::make_unique<DirectFake>("bench-flood");
+            }
             Sleep(kSettleMs);
-            Flood flood = open->TypeFlood(kFloodBytes);
-            Add(side + "writing@" + cores, flood.writingMs);
-            Add(side + "tail@" + cores, flood.shownMs - flood.endMs);
+            Flood flood = side->TypeFlood(kFloodBytes);
+            Add(who + "writing@" + cores, flood.writingMs);
+            Add(who + "tail@" + cores, flood.shownMs - flood.endMs);
         }
     }
 }
@@ -158,14 +159,17 @@ void BenchFloodResponsiveness() {
 }
 
 // Pings, each after a random pause of up to 100 ms: the time from its line reaching the stand-in
-// (its ping event) to its answer being seen. `before` runs before each ping.
-void Pings(
-    Side& side, const std::string& name, uint64_t& pauses,
-    const std::function<void()>& before = [] {}) {
+// (its ping event) to its answer being seen. With `selectIn`, that pane's first line is selected
+// before each ping, as by a user about to copy it.
+void Pings(Side& side, const std::string& name, uint64_t& pauses, HWND selectIn = nullptr) {
     std::vector<double> seen;
     for (int i = 1; i <= kPings; ++i) {
         Sleep(static_cast<DWORD>(SplitMixNext(pauses) % 101));
-        before();
+        DWORD_PTR ignored = 0;
+        if (selectIn) {
+            SendMessageTimeoutA(selectIn, EM_SETSEL, 0, kReadyLine.size() - 2, SMTO_NORMAL, 5000,
+                                &ignored);
+        }
         seen.push_back(
             side.Answer("ping " + std::to_string(i), "pong " + std::to_string(i) + "\r\n"));
     }
@@ -180,9 +184,8 @@ void Pings(
     }
 }
 
-// Typed pings: directly, through varnel.exe, and through varnel.exe while the user has selected
-// the pane's first line (as if to copy it). Wherever the program puts the answer then, the pane
-// shows it.
+// Typed pings: directly, through varnel.exe, and through varnel.exe with a selection in its pane.
+// Wherever the program puts the answer then, the pane shows it.
 void BenchLatency() {
     uint64_t pauses = 0x6a09e667f3bcc908ULL;
     Progress("command latency, directly");
@@ -197,11 +200,7 @@ void BenchLatency() {
     }
     Progress("command latency through varnel.exe, a selection in the pane");
     Varnel varnel("bench-ping");
-    Pings(varnel, "selected", pauses, [&] {
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutA(varnel.process.pane, EM_SETSEL, 0, kReadyLine.size() - 2, SMTO_NORMAL,
-                            5000, &ignored);
-    });
+    Pings(varnel, "selected", pauses, varnel.process.pane);
 }
 
 // From CreateProcess to the greeting shown, against the stand-in started on pipes.

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <map>
 #include <string>
 #include <thread>
