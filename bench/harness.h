@@ -45,7 +45,7 @@ inline std::vector<std::vector<double>> EventsNamed(const FakeRun& run, const st
         char* next = nullptr;
         for (const char* word = text.c_str() + at + start.size();; word = next) {
             double number = strtod(word, &next);
-            if (next == word) break;
+            if (next == word || next > text.c_str() + end) break;
             numbers.push_back(number);
         }
         events.push_back(numbers);
