@@ -18,7 +18,6 @@
 #include <memory>
 
 #include "harness.h"
-#include "splitmix.h"
 
 namespace {
 

@@ -16,11 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "test_support.h"
-#include "window_driver.h"
+#include "driver.h"
+#include "stand_in.h"
 
-const std::string kReadyLine = "FAKE READY\r\n";
-const std::string kFloodEnd = "FLOOD END";
+const std::string kReadyLine = kGreeting;
 
 inline const double g_benchStart = NowMs();
 
@@ -74,10 +73,11 @@ class PaneWatch {
 public:
     explicit PaneWatch(HWND pane) : pane_(pane) {}
 
-    // The pane ends with `line` and a line end. The whole text, which a flood makes long, is read
-    // only when its length has changed (or a while has passed) and its last lines fit.
-    double WaitForEnd(const std::string& line, int timeoutMs) {
-        const std::string end = line + "\r\n";
+    // The pane ends with `end`, a line and its line end. The whole text, which a flood makes
+    // long, is read only when its length has changed (or a while has passed) and its last lines
+    // fit.
+    double WaitForEnd(const std::string& end, int timeoutMs) {
+        const std::string line = end.substr(0, end.size() - 2);
         long lastLength = -1;
         double lastLook = 0;
         return Wait(end, timeoutMs, [&] {
@@ -228,7 +228,7 @@ public:
     }
 
     Flood TypeFlood(uint64_t bytes) override {
-        double shown = Answer("flood " + std::to_string(bytes), kFloodEnd + "\r\n");
+        double shown = Answer("flood " + std::to_string(bytes), kFloodEnd);
         Flood flood;
         if (!FindFlood(run, bytes, &flood)) Fail("no whole flood");
         flood.shownMs = shown;
@@ -288,7 +288,7 @@ public:
         // The stand-in reports the flood once it is over. The wait is woken by the change to its
         // event file rather than by polling, so that during the flood the benchmark puts no load
         // of its own on Wine.
-        const std::string directory = run.base.substr(0, run.base.find_last_of('\\'));
+        const std::string directory = run.Base().substr(0, run.Base().find_last_of('\\'));
         HANDLE change = FindFirstChangeNotificationA(
             directory.c_str(), FALSE, FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE);
         if (change == INVALID_HANDLE_VALUE) Fail("cannot watch " + directory);

@@ -23,7 +23,7 @@
 //   hex HH HH ...    the decoded bytes to stdout; blanks between digits are optional
 //   flood N [LEN]    exactly N bytes of numbered LEN-byte lines (default 80), then
 //                    "FLOOD END\r\n"
-//   rand SEED N      N bytes of the splitmix.h stream for SEED, in writes of 1..8192 bytes
+//   rand SEED N      N bytes of the stand_in.h stream for SEED, in writes of 1..8192 bytes
 //   sleep MS         stop reading for MS milliseconds
 //   drip COUNT MS    "drip I\r\n" for I = 1..COUNT, one every MS milliseconds, not reading
 //                    meanwhile
@@ -45,7 +45,6 @@
 #include <string>
 #include <vector>
 
-#include "splitmix.h"
 #include "stand_in.h"
 
 namespace {
@@ -261,10 +260,10 @@ void RunRand(const std::string& args) {
         return;
     }
     uint64_t data_state = seed;
-    uint64_t size_state = seed ^ kRandomChunkSeedXor;
+    uint64_t size_state = seed ^ 0x5555;
     char buffer[kRandomMaxChunk];
     while (total > 0) {
-        size_t size = SplitMixChunkSize(size_state);
+        size_t size = RandomChunkSize(size_state);
         if (size > total) size = static_cast<size_t>(total);
         for (size_t i = 0; i < size; ++i)
             buffer[i] = static_cast<char>(SplitMixByte(data_state));

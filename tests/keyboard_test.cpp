@@ -5,20 +5,18 @@
 
 #include <ctype.h>
 
-#include "window_fixture.h"
+#include "fixtures.h"
 
 namespace {
 
-class KeyboardTest : public VarnelWindowTest {
+class KeyboardTest : public VarnelTest {
 protected:
-    KeyboardTest() : VarnelWindowTest("keyboard") {}
-
     // Starts varnel.exe and brings its window to the foreground, where keystrokes go.
     void StartInForeground() {
         Start();
-        ASSERT_TRUE(PaneShows(kGreeting));
         SetForegroundWindow(varnel.dialog);
-        ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == varnel.dialog; }, 3000));
+        ASSERT_TRUE(WaitFor("the window in the foreground",
+                            [&] { return GetForegroundWindow() == varnel.dialog; }));
     }
     static void Send(std::vector<INPUT> inputs) {
         SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
@@ -65,7 +63,7 @@ protected:
     }
     // Waits for the focus to reach `window`, then for a moment in which it could leave again.
     bool FocusSettlesOn(HWND window) {
-        if (!WaitFor([&] { return Focus() == window; }, 3000)) return false;
+        if (!WaitFor("the focus", [&] { return Focus() == window; })) return false;
         Sleep(200);
         return Focus() == window;
     }
@@ -78,19 +76,22 @@ protected:
         DWORD_PTR result = 0;
         SendMessageTimeoutA(varnel.dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0, SMTO_NORMAL, 5000,
                             &result);
-        EXPECT_TRUE(WaitFor([&] { return IsIconic(varnel.dialog) != FALSE; }, 3000));
+        EXPECT_TRUE(
+            WaitFor("the window minimised", [&] { return IsIconic(varnel.dialog) != FALSE; }));
         SendMessageTimeoutA(varnel.dialog, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_NORMAL, 5000,
                             &result);
-        EXPECT_TRUE(WaitFor([&] { return !IsIconic(varnel.dialog); }, 3000));
+        EXPECT_TRUE(WaitFor("the window restored", [&] { return !IsIconic(varnel.dialog); }));
     }
     // Another window of this process takes the foreground, then varnel.exe's window again.
     void DeactivateAndActivate() {
         HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
                                      nullptr, nullptr, nullptr, nullptr);
         SetForegroundWindow(other);
-        EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == other; }, 3000));
+        EXPECT_TRUE(WaitFor("the other window in the foreground",
+                            [&] { return GetForegroundWindow() == other; }));
         SetForegroundWindow(varnel.dialog);
-        EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == varnel.dialog; }, 3000));
+        EXPECT_TRUE(WaitFor("the window in the foreground",
+                            [&] { return GetForegroundWindow() == varnel.dialog; }));
         DestroyWindow(other);
     }
 };
@@ -117,7 +118,9 @@ TEST_F(KeyboardTest, LongestLineTypedKeyByKeyArrivesWhole) {
     for (size_t i = 0; line.size() < 259; ++i)
         line += "abcdefghijklmnopqrstuvwxyz0123456789"[i % 36];
     TypeKeys(line);
-    EXPECT_TRUE(WaitFor([&] { return varnel.EntryText().size() >= line.size(); }, 20000))
+    EXPECT_TRUE(WaitFor(
+        "the typed line in the field", [&] { return varnel.EntryText().size() >= line.size(); },
+        20000))
         << varnel.EntryText().size() << " characters in the field";
     ASSERT_EQ(varnel.EntryText(), line);
     Press(VK_RETURN);
@@ -131,7 +134,8 @@ TEST_F(KeyboardTest, CharactersTheFieldCannotHoldAreRefusedAsTheyAreTypedOrPaste
     StartInForeground();
     TypeCharacters(L"echo \x0414\x043E\x043C? caf\x00E9");
     const std::string shown = "echo ? caf\xE9";
-    EXPECT_TRUE(WaitFor([&] { return varnel.EntryText().size() >= shown.size(); }, 5000));
+    EXPECT_TRUE(WaitFor("the typed text in the field",
+                        [&] { return varnel.EntryText().size() >= shown.size(); }));
     Sleep(200);
     EXPECT_EQ(varnel.EntryText(), shown);
     HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
@@ -146,8 +150,9 @@ TEST_F(KeyboardTest, CharactersTheFieldCannotHoldAreRefusedAsTheyAreTypedOrPaste
     ASSERT_TRUE(PutOnClipboard(owner, L" ok"));
     Send(controlV);
     Press(VK_INSERT, true);
-    EXPECT_TRUE(WaitFor([&] { return varnel.EntryText() == shown + " ok ok"; }, 3000))
-        << varnel.EntryText();
+    EXPECT_TRUE(WaitFor("the pasted text in the field", [&] {
+        return varnel.EntryText() == shown + " ok ok";
+    })) << varnel.EntryText();
     DestroyWindow(owner);
     Press(VK_RETURN);
     ASSERT_TRUE(PaneShows("? caf\x82 ok ok\r\n"));

@@ -1,5 +1,5 @@
 // What the stand-in interpreter (fake_interpreter.cpp) writes that the tests predict: its
-// greeting, and the text of its floods.
+// greeting, the text of its floods, and its random byte streams.
 #pragma once
 
 #include <stddef.h>
@@ -45,4 +45,33 @@ inline std::string FloodText(size_t bytes, size_t lineLength = 80) {
     }
     text.resize(bytes);
     return text;
+}
+
+// splitmix64: advances the state and returns the next 64-bit value. The random streams, and the
+// tests' own random cases, come from it.
+inline uint64_t SplitMixNext(uint64_t& state) {
+    state += 0x9E3779B97F4A7C15ULL;
+    uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+inline unsigned char SplitMixByte(uint64_t& state) {
+    return static_cast<unsigned char>(SplitMixNext(state) & 0xFF);
+}
+
+// The stand-in's `rand SEED N` writes the first N bytes of the stream for SEED, in writes of
+// 1..kRandomMaxChunk bytes whose sizes come from a second generator seeded with SEED ^ 0x5555.
+const uint64_t kRandomMaxChunk = 8192;
+
+inline size_t RandomChunkSize(uint64_t& state) {
+    return static_cast<size_t>(1 + SplitMixNext(state) % kRandomMaxChunk);
+}
+
+inline std::string RandomStream(uint64_t seed, size_t n) {
+    std::string out(n, '\0');
+    for (char& c : out)
+        c = static_cast<char>(SplitMixByte(seed));
+    return out;
 }

@@ -20,8 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
-#include "window_driver.h"
+#include "driver.h"
 
 namespace {
 
@@ -142,7 +141,9 @@ int Session(const std::string& comspec, const std::vector<std::string>& lines,
                         std::to_string(rect.right - rect.left) + " " +
                         std::to_string(rect.bottom - rect.top) + "\n";
     if (!ready.empty() && !WriteWholeFile(ready, where)) return Fail("cannot write " + ready);
-    if (!resume.empty() && !WaitFor([&] { return FileExists(resume); }, kResumeMs)) {
+    if (!resume.empty() &&
+        !WaitFor(
+            "the signal to go on", [&] { return FileExists(resume); }, kResumeMs)) {
         return Fail("no signal to go on in " + resume);
     }
 
