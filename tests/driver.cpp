@@ -36,32 +36,14 @@ std::string WindowTextOf(HWND window) {
     return std::string(text, static_cast<size_t>(length > 0 ? length : 0));
 }
 
-namespace {
-
-struct WindowSearch {
-    DWORD processId;
-    const char* className;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<WindowSearch*>(param);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char name[64];
-    if (owner == search->processId && GetClassNameA(window, name, sizeof(name)) &&
-        lstrcmpA(name, search->className) == 0) {
-        search->found.push_back(window);
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 std::vector<HWND> TopLevelWindows(DWORD processId, const char* className) {
-    WindowSearch search{processId, className, {}};
-    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, className, nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId) found.push_back(window);
+    }
+    return found;
 }
 
 FakeRun::FakeRun(const char* name) {
@@ -73,7 +55,6 @@ FakeRun::FakeRun(const char* name) {
 }
 
 FakeRun::~FakeRun() {
-    if (base_.empty()) return;
     DeleteFileA((base_ + ".in").c_str());
     DeleteFileA((base_ + ".events").c_str());
 }
@@ -91,6 +72,21 @@ std::string FakeRun::Input() const {
 
 std::string FakeRun::Events() const {
     return ReadWholeFile(base_ + ".events");
+}
+
+// GetWindowText does not ask a control of another process for its text; WM_GETTEXT does. The
+// wide form, because Wine's cross-process ANSI text messages can lose text.
+std::string ControlText(HWND control) {
+    int length = static_cast<int>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+    int got = static_cast<int>(
+        SendMessageW(control, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(&wide[0])));
+    if (got <= 0) return std::string();
+    std::string text(static_cast<size_t>(got) * 2, '\0');
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), got, &text[0],
+                                    static_cast<int>(text.size()), nullptr, nullptr);
+    text.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
+    return text;
 }
 
 namespace {
@@ -112,31 +108,7 @@ std::string EnvironmentWith(const char* comspec) {
     return block;
 }
 
-// GetWindowText does not ask a control of another process for its text; WM_GETTEXT does. The
-// wide form, because Wine's cross-process ANSI text messages can lose text.
-std::string ControlText(HWND control) {
-    int length = static_cast<int>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0));
-    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
-    int got = static_cast<int>(
-        SendMessageW(control, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(&wide[0])));
-    if (got <= 0) return std::string();
-    std::string text(static_cast<size_t>(got) * 2, '\0');
-    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), got, &text[0],
-                                    static_cast<int>(text.size()), nullptr, nullptr);
-    text.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
-    return text;
-}
-
 }  // namespace
-
-VarnelProcess::VarnelProcess(VarnelProcess&& other) noexcept
-    : info(other.info),
-      dialog(other.dialog),
-      pane(other.pane),
-      combo(other.combo),
-      entry(other.entry) {
-    other.info = PROCESS_INFORMATION{};
-}
 
 VarnelProcess::~VarnelProcess() {
     if (!info.hProcess) return;
@@ -185,15 +157,7 @@ void VarnelProcess::TypeAndWait(const std::string& text) const {
     SendMessageTimeoutA(entry, WM_KEYDOWN, VK_RETURN, 0x001C0001, SMTO_NORMAL, 5000, &result);
 }
 
-std::string VarnelProcess::Pane() const {
-    return ControlText(pane);
-}
-
-std::string VarnelProcess::EntryText() const {
-    return ControlText(entry);
-}
-
-std::vector<std::string> VarnelProcess::History() const {
+std::vector<std::string> ComboItems(HWND combo) {
     // The wide form: Wine's cross-process ANSI CB_GETLBTEXT returns only the first character.
     std::vector<std::string> entries;
     int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));

@@ -38,13 +38,16 @@ std::string ReadWholeFile(const std::string& path);
 std::vector<HWND> TopLevelWindows(DWORD processId, const char* className);
 std::string WindowTextOf(HWND window);
 
+// A control's text and a combo box's list, asked of the control, in this process or another.
+std::string ControlText(HWND control);
+std::vector<std::string> ComboItems(HWND combo);
+
 // One run of the stand-in interpreter: where its records go. It logs every byte it reads to
 // Input() and its notable moments to Events() (see fake_interpreter.cpp); both go with the run.
 class FakeRun {
 public:
     explicit FakeRun(const char* name);
     ~FakeRun();
-    FakeRun(FakeRun&& other) noexcept : base_(std::move(other.base_)) { other.base_.clear(); }
     FakeRun(const FakeRun&) = delete;
     FakeRun& operator=(const FakeRun&) = delete;
 
@@ -58,12 +61,12 @@ private:
     std::string base_;
 };
 
-// A running varnel.exe and the controls of its window. Ended at the latest when this goes.
+// A running varnel.exe and the controls of its window. Ended at the latest when this goes; like
+// FakeRun, it owns what it names and cannot be copied.
 class VarnelProcess {
 public:
     VarnelProcess() = default;
     ~VarnelProcess();
-    VarnelProcess(VarnelProcess&& other) noexcept;
     VarnelProcess(const VarnelProcess&) = delete;
     VarnelProcess& operator=(const VarnelProcess&) = delete;
 
@@ -75,9 +78,9 @@ public:
     bool Type(const std::string& text) const;
     // The same, with the key sent: returns once the line has been handled.
     void TypeAndWait(const std::string& text) const;
-    std::string Pane() const;
-    std::string EntryText() const;
-    std::vector<std::string> History() const;
+    std::string Pane() const { return ControlText(pane); }
+    std::string EntryText() const { return ControlText(entry); }
+    std::vector<std::string> History() const { return ComboItems(combo); }
     // An edit control's selection, as EM_GETSEL answers it.
     std::pair<int, int> Selection(HWND control) const;
     // Waits for the process to end; its exit code, or STILL_ACTIVE on timeout.

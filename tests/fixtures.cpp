@@ -137,13 +137,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-std::string TextOf(HWND control) {
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextA(control, &text[0], static_cast<int>(text.size()))));
-    return text;
-}
-
 }  // namespace
 
 void LinkTest::SetUp() {
@@ -188,25 +181,6 @@ void LinkTest::Stop() {
 void LinkTest::Enter(const std::string& text) {
     SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
     CommandDispatch(entry);
-}
-
-std::string LinkTest::Pane() const {
-    return TextOf(windows.pane);
-}
-
-std::string LinkTest::Entry() const {
-    return TextOf(entry);
-}
-
-std::vector<std::string> LinkTest::History() const {
-    std::vector<std::string> entries;
-    int count = static_cast<int>(SendMessageA(windows.history, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        char text[512];
-        SendMessageA(windows.history, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        entries.push_back(text);
-    }
-    return entries;
 }
 
 bool LinkTest::RunUntil(const char* what, const std::function<bool()>& done, int timeoutMs) {

@@ -74,9 +74,9 @@ protected:
     void Stop();  // StopInterpreter, once
     // Puts `text` into the entry field and presses Enter.
     void Enter(const std::string& text);
-    std::string Pane() const;
-    std::string Entry() const;
-    std::vector<std::string> History() const;
+    std::string Pane() const { return ControlText(windows.pane); }
+    std::string Entry() const { return ControlText(entry); }
+    std::vector<std::string> History() const { return ComboItems(windows.history); }
     // Runs ticks of the link and this thread's messages until `done` holds.
     bool RunUntil(const char* what, const std::function<bool()>& done, int timeoutMs = 5000);
     bool ShowsAtEnd(const std::string& tail, int timeoutMs = 5000);
