@@ -15,7 +15,8 @@
 #include <psapi.h>
 #include <string.h>
 
-#include <memory>
+#include <atomic>
+#include <thread>
 
 #include "harness.h"
 
@@ -25,10 +26,10 @@ const uint64_t kFloodBytes = 16 << 20;
 const uint64_t kMemoryFloods[2] = {10 << 20, 100 << 20};
 const int kFloodRounds = 5;
 const int kProbedFloodRounds = 3;
-const int kPings = 50;
+const size_t kPings = 50;
 const int kStartRuns = 5;
 const double kProbePeriodMs = 10.0;
-const int kIdleProbes = 100;
+const DWORD kIdleProbingMs = 1000;
 // The floods that are timed start this long after the interpreter's greeting, on both sides, as
 // they would when a user types the command: the first moments of a new process and its window
 // are start-up, not flood.
@@ -42,60 +43,54 @@ std::string MedianOf(int count, const std::string& more = "") {
     return " (median of " + std::to_string(count) + more + ")";
 }
 
-// The table. Samples are named by the parts below that measure them.
-std::vector<Row> Rows(const std::vector<std::string>& allowedDlls) {
+// The table, with the floods' rows for Wine on `cores`. Samples are named by the parts below that
+// measure them; "direct." names the baseline's.
+std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& allowedDlls) {
     using S = Stat;
-    using U = Unit;
     using C = Check;
-    std::vector<Row> rows;
-    // Under Wine every read and write of a pipe is a request to the wineserver. Across cores the
-    // flood's speed depends on where the scheduler puts the wineserver, the interpreter and the
-    // reader, and varies widely from run to run (the fastest-slowest rows); with all of Wine on
-    // one core it is steady, and what the window adds is its own work alone. The writing time is
-    // judged both ways; the end of the flood as the user sees it, with the cores shared.
-    for (const std::string cores : {"one core", "all cores"}) {
-        const std::string in = ", Wine on " + cores, flood = MiB(kFloodBytes) + " flood: ";
-        const std::string writing = "writing@" + cores, tail = "tail@" + cores;
-        rows.push_back({flood + "interpreter's writing time" + MedianOf(kFloodRounds, in),
-                        S::kMedian, writing, "direct." + writing, U::kMs, C::kTimesBaseline, 1.5});
-        rows.push_back({flood + "writing time, fastest-slowest" + in, S::kRange, writing,
-                        "direct." + writing, U::kMs});
-        rows.push_back({"flood written -> FLOOD END shown" + MedianOf(kFloodRounds, in), S::kMedian,
-                        tail, "direct." + tail, U::kMs, cores == "one core" ? C::kInfo : C::kAtMost,
-                        200});
-        rows.push_back({"flood written -> FLOOD END shown, fastest-slowest" + in, S::kRange, tail,
-                        "direct." + tail, U::kMs});
-    }
+    const std::string flood = MiB(kFloodBytes) + " flood: ", in = ", Wine on " + cores;
+    const std::string shown = "flood written -> FLOOD END shown";
     const std::string trip = "WM_NULL round trip during the floods: ";
     const std::string latency = "command latency";
     const std::string small = " (" + MiB(kMemoryFloods[0]);
-    std::vector<Row> more = {
-        {trip + "worst", S::kMax, "probed", "idle", U::kMs, C::kAtMost, 50, " idle"},
-        {trip + "p95", S::kP95, "probed", "idle", U::kMs, C::kBelow, 20, " idle"},
-        {trip + "median", S::kMedian, "probed", "idle", U::kMs, C::kInfo, 0, " idle"},
+    return {
+        // Under Wine every read and write of a pipe is a request to the wineserver. Across cores
+        // the flood's speed depends on where the scheduler puts the wineserver, the interpreter
+        // and the reader, and varies widely from run to run (the fastest-slowest rows); with all
+        // of Wine on one core it is steady, and what the window adds is its own work alone. The
+        // writing time is judged both ways; the end of the flood as the user sees it, with the
+        // cores shared.
+        {flood + "interpreter's writing time" + MedianOf(kFloodRounds, in), S::kMedian, "writing",
+         "direct.writing", " ms", C::kTimesBaseline, 1.5},
+        {flood + "writing time, fastest-slowest" + in, S::kRange, "writing", "direct.writing",
+         " ms"},
+        {shown + MedianOf(kFloodRounds, in), S::kMedian, "tail", "direct.tail", " ms",
+         cores == "one core" ? C::kInfo : C::kAtMost, 200},
+        {shown + ", fastest-slowest" + in, S::kRange, "tail", "direct.tail", " ms"},
+        {trip + "worst", S::kMax, "probed", "idle", " ms", C::kAtMost, 50, " idle"},
+        {trip + "p95", S::kP95, "probed", "idle", " ms", C::kBelow, 20, " idle"},
+        {trip + "median", S::kMedian, "probed", "idle", " ms", C::kInfo, 0, " idle"},
         {MiB(kFloodBytes) + " flood while probed: writing time" + MedianOf(kProbedFloodRounds),
-         S::kMedian, "probed.writing", "", U::kMs},
+         S::kMedian, "probed.writing", "", " ms"},
         {latency + " (" + std::to_string(kPings) + " pings): median", S::kMedian, "latency",
-         "direct.latency", U::kMs},
-        {latency + ": p95", S::kP95, "latency", "direct.latency", U::kMs, C::kAtMost, 110},
-        {latency + ": worst", S::kMax, "latency", "direct.latency", U::kMs},
-        {latency + " with a selection in the pane: p95", S::kP95, "selected", "latency", U::kMs,
+         "direct.latency", " ms"},
+        {latency + ": p95", S::kP95, "latency", "direct.latency", " ms", C::kAtMost, 110},
+        {latency + ": worst", S::kMax, "latency", "direct.latency", " ms"},
+        {latency + " with a selection in the pane: p95", S::kP95, "selected", "latency", " ms",
          C::kAtMost, 110, " without"},
         {"start-up to greeting shown" + MedianOf(kStartRuns), S::kMedian, "start", "direct.start",
-         U::kMs, C::kPlusBaseline, 150, " direct"},
-        {"start-up: window found", S::kMedian, "window", "", U::kMs},
-        {"start-up: interpreter running (its start event)", S::kMedian, "spawn", "", U::kMs},
+         " ms", C::kPlusBaseline, 150, " direct"},
+        {"start-up: window found", S::kMedian, "window", "", " ms"},
+        {"start-up: interpreter running (its start event)", S::kMedian, "spawn", "", " ms"},
         {"peak working set after " + MiB(kMemoryFloods[1]) + " flood", S::kMax, "peak.1", "peak.0",
-         U::kKiB, C::kPlusBaseline, 2048, small + ")"},
-        {"peak working set before the flood", S::kMax, "before.1", "before.0", U::kKiB, C::kInfo, 0,
+         " KiB", C::kPlusBaseline, 2048, small + ")"},
+        {"peak working set before the flood", S::kMax, "before.1", "before.0", " KiB", C::kInfo, 0,
          small + " run)"},
-        {"size of win32/varnel.exe", S::kMax, "size32", "size64", U::kBytes, C::kAtMost, 32768,
+        {"size of win32/varnel.exe", S::kMax, "size32", "size64", " B", C::kAtMost, 32768,
          " (win64)"},
-        {"DLLs imported by win32/varnel.exe", S::kWords, "imports32", "imports64", U::kNone,
+        {"DLLs imported by win32/varnel.exe", S::kWords, "imports32", "imports64", "",
          C::kOnlyListed, 0, " (win64)", allowedDlls},
     };
-    rows.insert(rows.end(), more.begin(), more.end());
-    return rows;
 }
 
 Measurements g_measured;
@@ -106,34 +101,53 @@ void Add(const std::string& name, double value) {
 
 std::vector<std::string> Words(const std::string& list) {
     std::vector<std::string> words;
-    for (size_t begin = 0, comma; begin < list.size(); begin = comma + 1) {
-        comma = std::min(list.find(',', begin), list.size());
-        words.push_back(list.substr(begin, comma - begin));
-    }
+    std::istringstream items(list);
+    for (std::string word; std::getline(items, word, ',');)
+        words.push_back(word);
     return words;
+}
+
+// A flood on `side` once it has settled: the interpreter's writing time, and how long after the
+// flood its end was seen. `who` starts the samples' names.
+void TimeFlood(Side&& side, const std::string& who) {
+    Sleep(kSettleMs);
+    Flood flood = side.TypeFlood(kFloodBytes);
+    Add(who + "writing", flood.writingMs);
+    Add(who + "tail", flood.shownMs - flood.endMs);
 }
 
 // A 16 MiB flood through varnel.exe against the same flood drained by a tight loop of blocking
 // reads, kFloodRounds of each, taken in turns. Nothing but the flood runs meanwhile on either
 // side.
-void BenchFloodThroughput(const std::string& cores) {
+void BenchFloodThroughput() {
     for (int round = 1; round <= kFloodRounds; ++round) {
-        for (const std::string who : {"direct.", ""}) {
-            Progress(MiB(kFloodBytes) + " flood " +
-                     (who.empty() ? "through varnel.exe" : "drained directly") + " " +
-                     std::to_string(round) + "/" + std::to_string(kFloodRounds));
-            std::unique_ptr<Side> side;
-            if (who.empty()) {
-                side = std::make_unique<Varnel>("bench-flood");
-            } else {
-                side = std::make_unique<DirectFake>("bench-flood");
-            }
-            Sleep(kSettleMs);
-            Flood flood = side->TypeFlood(kFloodBytes);
-            Add(who + "writing@" + cores, flood.writingMs);
-            Add(who + "tail@" + cores, flood.shownMs - flood.endMs);
-        }
+        const std::string of = " " + std::to_string(round) + "/" + std::to_string(kFloodRounds);
+        Progress(MiB(kFloodBytes) + " flood drained directly" + of);
+        TimeFlood(DirectFake("bench-flood"), "direct.");
+        Progress(MiB(kFloodBytes) + " flood through varnel.exe" + of);
+        TimeFlood(Varnel("bench-flood"), "");
     }
+}
+
+// The round trips of a WM_NULL sent to varnel's window every kProbePeriodMs while `meanwhile`
+// runs (10 s when unanswered). They are sent from a thread of their own, so that nothing else the
+// benchmark does waits in line.
+template <typename F>
+std::vector<double> RoundTripsDuring(const VarnelProcess& process, F meanwhile) {
+    std::vector<double> trips;
+    std::atomic<bool> stop{false};
+    std::thread prober([&] {
+        for (double next = NowMs(); !stop;
+             Sleep(static_cast<DWORD>(std::max(0.0, next - NowMs())))) {
+            double trip = process.RoundTripMs(10000);
+            trips.push_back(trip < 0 ? 10000 : trip);
+            next = std::max(next + kProbePeriodMs, NowMs());
+        }
+    });
+    meanwhile();
+    stop = true;
+    prober.join();
+    return trips;
 }
 
 // The window's answers to a WM_NULL every kProbePeriodMs during 16 MiB floods, against the same
@@ -146,13 +160,11 @@ void BenchFloodResponsiveness() {
         Varnel varnel("bench-probed-flood");
         if (round == 1) {
             Sleep(200);
-            Prober idle(varnel.process, kProbePeriodMs);
-            Sleep(static_cast<DWORD>(kIdleProbes * kProbePeriodMs));
-            g_measured["idle"].values = idle.Stop();
+            g_measured["idle"].values =
+                RoundTripsDuring(varnel.process, [] { Sleep(kIdleProbingMs); });
         }
-        Prober prober(varnel.process, kProbePeriodMs);
-        Add("probed.writing", varnel.TypeFlood(kFloodBytes).writingMs);
-        for (double trip : prober.Stop())
+        auto flood = [&] { Add("probed.writing", varnel.TypeFlood(kFloodBytes).writingMs); };
+        for (double trip : RoundTripsDuring(varnel.process, flood))
             Add("probed", trip);
     }
 }
@@ -162,24 +174,18 @@ void BenchFloodResponsiveness() {
 // before each ping, as by a user about to copy it.
 void Pings(Side& side, const std::string& name, uint64_t& pauses, HWND selectIn = nullptr) {
     std::vector<double> seen;
-    for (int i = 1; i <= kPings; ++i) {
+    for (size_t i = 1; i <= kPings; ++i) {
         Sleep(static_cast<DWORD>(SplitMixNext(pauses) % 101));
-        DWORD_PTR ignored = 0;
-        if (selectIn) {
-            SendMessageTimeoutA(selectIn, EM_SETSEL, 0, kReadyLine.size() - 2, SMTO_NORMAL, 5000,
-                                &ignored);
-        }
+        if (selectIn) SendMessageA(selectIn, EM_SETSEL, 0, strlen(kGreeting) - 2);
         seen.push_back(
             side.Answer("ping " + std::to_string(i), "pong " + std::to_string(i) + "\r\n"));
     }
-    std::vector<double> reached(kPings + 1, -1);
-    for (const auto& ping : EventsNamed(side.run, "ping")) {
-        if (ping.size() == 2 && ping[0] >= 1 && ping[0] <= kPings)
-            reached[static_cast<int>(ping[0])] = ping[1];
-    }
-    for (int i = 1; i <= kPings; ++i) {
-        if (reached[i] < 0) Fail("ping " + std::to_string(i) + " went missing");
-        Add(name, seen[i - 1] - reached[i]);
+    // The stand-in serves the pings in turn.
+    const auto reached = EventsNamed(side.run, "ping");
+    for (size_t i = 0; i < kPings; ++i) {
+        if (i >= reached.size() || reached[i].size() != 2 || reached[i][0] != i + 1)
+            Fail("ping " + std::to_string(i + 1) + " went missing");
+        Add(name, seen[i] - reached[i][1]);
     }
 }
 
@@ -219,20 +225,20 @@ void BenchStartUp() {
     }
 }
 
-// The peak working set after a small and a large flood, each in its own varnel.exe. That of
-// another process from GetProcessMemoryInfo is, under Wine 8, the VmHWM of its Unix process
-// (checked against /proc/<pid>/status), so it needs no help from outside.
+// The peak working set in KiB before and after a small and a large flood, each in its own
+// varnel.exe. That of another process from GetProcessMemoryInfo is, under Wine 8, the VmHWM of its
+// Unix process (checked against /proc/<pid>/status), so it needs no help from outside.
 void BenchMemory() {
     for (int i = 0; i < 2; ++i) {
         Progress(MiB(kMemoryFloods[i]) + " flood for the peak working set");
         Varnel varnel("bench-memory");
-        PROCESS_MEMORY_COUNTERS counters{};
         auto peak = [&] {
+            PROCESS_MEMORY_COUNTERS counters{};
             if (!GetProcessMemoryInfo(varnel.process.info.hProcess, &counters, sizeof(counters)) ||
                 counters.PeakWorkingSetSize == 0) {
                 Fail("GetProcessMemoryInfo gave no peak working set");
             }
-            return static_cast<double>(counters.PeakWorkingSetSize);
+            return static_cast<double>(counters.PeakWorkingSetSize) / 1024;
         };
         Add("before." + std::to_string(i), peak());
         varnel.TypeFlood(kMemoryFloods[i]);
@@ -253,7 +259,7 @@ int main(int argc, char** argv) {
     auto part = [&](const char* name) {
         return only == ",," || only.find("," + std::string(name) + ",") != std::string::npos;
     };
-    if (part("flood")) BenchFloodThroughput(args["cores"] == "one" ? "one core" : "all cores");
+    if (part("flood")) BenchFloodThroughput();
     if (part("probe")) BenchFloodResponsiveness();
     if (part("latency")) BenchLatency();
     if (part("start")) BenchStartUp();
@@ -262,6 +268,7 @@ int main(int argc, char** argv) {
         if (args.count(size)) Add(size, atof(args[size].c_str()));
     for (const char* imports : {"imports32", "imports64"})
         if (args.count(imports)) g_measured[imports].words = Words(args[imports]);
-    PrintTable(Rows(Words(args["allowed"])), g_measured);
+    const std::string cores = args["cores"] == "one" ? "one core" : "all cores";
+    PrintTable(Rows(cores, Words(args["allowed"])), g_measured);
     return 0;
 }

@@ -24,7 +24,7 @@ TEST_F(WindowTest, TypedLinesArriveExactlyTheAnswersShowAndClsEmptiesThePane) {
 TEST_F(WindowTest, ExitIsSentOnceAndTheProgramEndsWithZero) {
     Start();
     const double start = NowMs();
-    varnel.Type("Exit");
+    ASSERT_TRUE(varnel.Type("Exit"));
     EXPECT_EQ(varnel.WaitForExit(), 0u);
     EXPECT_GE(NowMs() - start, 900.0);
     EXPECT_EQ(run.Input(), "exit\r\n");
@@ -79,13 +79,13 @@ TEST_F(PaneTest, OutputGoesAtTheEndWhereverTheCaretStands) {
     ASSERT_TRUE(PaneEndsWith("second line\r\n"));
     const std::string before = varnel.Pane();
     SendMessageA(varnel.pane, EM_SETSEL, 15, 15);  // inside "first"
-    varnel.Type("echo third line");
+    ASSERT_TRUE(varnel.Type("echo third line"));
     ASSERT_TRUE(PaneEndsWith("third line\r\n")) << varnel.Pane();
     EXPECT_EQ(varnel.Pane(), before + "third line\r\n");
     EXPECT_EQ(Selection(), MAKELONG(15, 15));
     // What the user types there stays there.
     SendMessageA(varnel.pane, WM_CHAR, 'Z', 0);
-    varnel.Type("echo fourth line");
+    ASSERT_TRUE(varnel.Type("echo fourth line"));
     ASSERT_TRUE(PaneEndsWith("fourth line\r\n")) << varnel.Pane();
     EXPECT_EQ(varnel.Pane(),
               before.substr(0, 15) + "Z" + before.substr(15) + "third line\r\nfourth line\r\n");
@@ -97,7 +97,7 @@ TEST_F(PaneTest, SelectedLinesStayAsTheyAreWhereTheyAre) {
     const std::string before = varnel.Pane();
     const WORD start = sizeof(kGreeting) - 1, end = start + 17;  // "one", "two" and "three"
     SendMessageA(varnel.pane, EM_SETSEL, start, end);
-    varnel.Type("echo five");
+    ASSERT_TRUE(varnel.Type("echo five"));
     ASSERT_TRUE(PaneEndsWith("five\r\n")) << varnel.Pane();
     EXPECT_EQ(varnel.Pane(), before + "five\r\n");
     EXPECT_EQ(Selection(), MAKELONG(start, end));
@@ -115,27 +115,27 @@ TEST_F(PaneTest, TheViewFollowsOutputOnlyFromTheBottom) {
     const LRESULT reading = FirstVisibleLine();
     ASSERT_GT(reading, 50);
     ASSERT_FALSE(EndInView());
-    varnel.Type("echo more");
+    ASSERT_TRUE(varnel.Type("echo more"));
     ASSERT_TRUE(PaneEndsWith("more\r\n"));
     EXPECT_EQ(FirstVisibleLine(), reading) << "the view left the text the user reads";
     SendMessageA(varnel.pane, WM_VSCROLL, SB_BOTTOM, 0);
-    varnel.Type("flood 8000");
+    ASSERT_TRUE(varnel.Type("flood 8000"));
     ASSERT_TRUE(PaneEndsWith(kFloodEnd));
     EXPECT_TRUE(EndInView()) << "the view does not follow from the bottom";
 }
 
 TEST_F(WindowTest, FloodAndZeroBytesReachThePane) {
     Start();
-    varnel.Type("hex 41 00 42 0D 0A");
-    varnel.Type("flood 2000000");
+    ASSERT_TRUE(varnel.Type("hex 41 00 42 0D 0A"));
+    ASSERT_TRUE(varnel.Type("flood 2000000"));
     ASSERT_TRUE(PaneShows(kFloodEnd, 30000));
     std::string text = varnel.Pane();
     EXPECT_LE(text.size(), 330u * 1024);
     EXPECT_EQ(text.substr(text.size() - 91),
               "00024999 abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyzabcdefghijklmnopq\r\n"
               "FLOOD END\r\n");
-    varnel.Type("cls");
-    varnel.Type("hex 41 00 42 00 43 0D 0A");
+    ASSERT_TRUE(varnel.Type("cls"));
+    ASSERT_TRUE(varnel.Type("hex 41 00 42 00 43 0D 0A"));
     ASSERT_TRUE(PaneShows("ABC\r\n"));
     EXPECT_TRUE(varnel.Pane() == "ABC\r\n") << varnel.Pane().size();
 }
@@ -144,12 +144,12 @@ TEST_F(WindowTest, FloodAndZeroBytesReachThePane) {
 // keeps showing the output, and every typed line arrives afterwards, in order.
 TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindow) {
     Start();
-    varnel.Type("drip 30 100");
+    ASSERT_TRUE(varnel.Type("drip 30 100"));
     std::string expected = "drip 30 100\r\n";
     double worst = 0;
     for (int i = 0; i < 60; ++i) {
         std::string line = "echo line " + std::to_string(i) + " " + std::string(200, 'w');
-        varnel.Type(line);
+        ASSERT_TRUE(varnel.Type(line));
         expected += line + "\r\n";
         double trip = varnel.RoundTripMs();
         if (trip < 0 || trip > worst) worst = trip < 0 ? 1e9 : trip;
@@ -226,7 +226,7 @@ TEST_F(WindowTest, WineCmdShowsAnEcho) {
     GetSystemDirectoryA(system, MAX_PATH);
     ASSERT_TRUE(varnel.Start((std::string(system) + "\\cmd.exe").c_str()));
     ASSERT_TRUE(varnel.WaitForWindow());
-    varnel.Type("echo shown by cmd");
+    ASSERT_TRUE(varnel.Type("echo shown by cmd"));
     ASSERT_TRUE(PaneShows("shown by cmd\r\n")) << varnel.Pane();
     varnel.Close();
     EXPECT_EQ(varnel.WaitForExit(), 0u);
@@ -260,7 +260,7 @@ TEST_F(WindowTest, InterpreterEndingInAFloodHasItsOutputShownAndLeavesAUsableWin
     EXPECT_EQ(varnel.History().size(), 50u);
     EXPECT_GE(varnel.RoundTripMs(), 0);
     EXPECT_TRUE(varnel.Pane() == shown);
-    varnel.Type("exit");
+    ASSERT_TRUE(varnel.Type("exit"));
     EXPECT_EQ(varnel.WaitForExit(), 0u);
 }
 

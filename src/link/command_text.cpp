@@ -63,21 +63,10 @@ bool FieldTakesCharacter(WCHAR character) {
 }
 
 bool FieldTakesPaste(const WCHAR* text, size_t count) {
-    constexpr size_t kPiece = 128;
-    char bytes[4 * kPiece];
-    size_t at = 0;
-    while (at < count && text[at] != 0) {
-        size_t piece = 0;
-        while (piece < kPiece && at + piece < count && text[at + piece] != 0) {
-            if (text[at + piece] == '\r' || text[at + piece] == '\n') return false;
-            ++piece;
-        }
-        // A surrogate pair is converted whole, in the next piece.
-        if (piece == kPiece && IS_HIGH_SURROGATE(text[at + piece - 1])) --piece;
-        if (ExactBytes(GetACP(), text + at, static_cast<int>(piece), bytes, sizeof(bytes)) == 0) {
-            return false;
-        }
-        at += piece;
+    // Character by character, as the field would take them typed (a surrogate half alone is
+    // refused either way).
+    for (size_t at = 0; at < count && text[at] != 0; ++at) {
+        if (text[at] == '\r' || text[at] == '\n' || !FieldTakesCharacter(text[at])) return false;
     }
     return true;
 }

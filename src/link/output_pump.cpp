@@ -30,7 +30,8 @@ LRESULT Pane(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
 // Answers the messages that other threads have sent to the window, and tells whether it has
 // anything else to do besides its timers: input, painting, or a posted message. A program that
 // asks the window something gets its answer while the pass reads on; everything else waits for
-// the pass to end.
+// the pass to end. What a sent message does runs inside the pass: a line sent to the entry field,
+// even the window closed (the pipe is then gone, and the pass ends at its next read).
 bool MessageWaiting() {
     MSG message;
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
