@@ -33,9 +33,12 @@ LRESULT Pane(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
 // the pass to end. What a sent message does runs inside the pass: a line sent to the entry field,
 // even the window closed (the pipe is then gone, and the pass ends at its next read).
 bool MessageWaiting() {
+    const DWORD waiting = HIWORD(GetQueueStatus(QS_ALLINPUT & ~QS_TIMER));
     MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    return HIWORD(GetQueueStatus(QS_ALLINPUT & ~(QS_TIMER | QS_SENDMESSAGE))) != 0;
+    if (waiting & QS_SENDMESSAGE) {
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    return (waiting & ~QS_SENDMESSAGE) != 0;
 }
 
 // Takes one read into the pending ring, without its zero bytes. What a flood brings beyond the
