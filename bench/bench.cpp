@@ -16,6 +16,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <sstream>
 #include <thread>
 
 #include "harness.h"
@@ -181,7 +182,7 @@ void Pings(Side& side, const std::string& name, uint64_t& pauses, HWND selectIn 
             side.Answer("ping " + std::to_string(i), "pong " + std::to_string(i) + "\r\n"));
     }
     // The stand-in serves the pings in turn.
-    const auto reached = EventsNamed(side.run, "ping");
+    const auto reached = side.run.EventsNamed("ping");
     for (size_t i = 0; i < kPings; ++i) {
         if (i >= reached.size() || reached[i].size() != 2 || reached[i][0] != i + 1)
             Fail("ping " + std::to_string(i + 1) + " went missing");
@@ -219,7 +220,7 @@ void BenchStartUp() {
         Varnel varnel("bench-start");
         Add("start", varnel.readyMs - varnel.startMs);
         Add("window", varnel.windowMs - varnel.startMs);
-        auto started = EventsNamed(varnel.run, "start");
+        auto started = varnel.run.EventsNamed("start");
         if (started.size() != 1 || started[0].size() != 1) Fail("no start event");
         Add("spawn", started[0][0] - varnel.startMs);
     }

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,24 +65,9 @@ inline double WaitForFloodEnd(HWND pane, int timeoutMs) {
         if (length == lastLength && NowMs() - lastRead < 50) return false;
         lastLength = length;
         lastRead = NowMs();
-        const std::string text = ControlText(pane);
-        return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+        return EndsWith(ControlText(pane), end);
     };
     return WhenDone("the flood's end in the pane", ended, timeoutMs);
-}
-
-// The numbers of the stand-in's event lines that start with the word `name`, one list per line.
-inline std::vector<std::vector<double>> EventsNamed(const FakeRun& run, const std::string& name) {
-    std::vector<std::vector<double>> events;
-    std::istringstream lines(run.Events());
-    for (std::string line, word; std::getline(lines, line);) {
-        std::istringstream words(line);
-        if (!(words >> word) || word != name) continue;
-        events.emplace_back();
-        for (double number; words >> number;)
-            events.back().push_back(number);
-    }
-    return events;
 }
 
 // A flood as the stand-in reports it (the time spent writing it, when it ended), and when its end
@@ -94,7 +78,7 @@ struct Flood {
 
 // The stand-in's report of its flood of `bytes`, once it has written it.
 inline std::optional<Flood> ReportedFlood(const FakeRun& run, uint64_t bytes) {
-    auto floods = EventsNamed(run, "flood");
+    auto floods = run.EventsNamed("flood");
     if (floods.empty() || floods.back().size() < 3) return std::nullopt;
     if (floods.back()[0] != static_cast<double>(bytes)) return std::nullopt;
     return Flood{floods.back()[1], floods.back()[2]};

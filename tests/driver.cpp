@@ -2,6 +2,8 @@
 
 #include "resource.h"
 
+#include <sstream>
+
 std::string BuildDir() {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -72,6 +74,24 @@ std::string FakeRun::Input() const {
 
 std::string FakeRun::Events() const {
     return ReadWholeFile(base_ + ".events");
+}
+
+std::vector<std::vector<double>> FakeRun::EventsNamed(const std::string& name) const {
+    std::vector<std::vector<double>> events;
+    std::istringstream lines(Events());
+    for (std::string line, word; std::getline(lines, line);) {
+        std::istringstream words(line);
+        if (!(words >> word) || word != name) continue;
+        events.emplace_back();
+        for (double number; words >> number;)
+            events.back().push_back(number);
+    }
+    return events;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // GetWindowText does not ask a control of another process for its text; WM_GETTEXT does. The
@@ -173,7 +193,7 @@ std::vector<std::string> ComboItems(HWND combo) {
     return entries;
 }
 
-std::pair<int, int> VarnelProcess::Selection(HWND control) const {
+std::pair<int, int> Selection(HWND control) {
     // The answer itself, not the two pointers, which would point into this process.
     auto packed = static_cast<DWORD>(SendMessageW(control, EM_GETSEL, 0, 0));
     return {LOWORD(packed), HIWORD(packed)};

@@ -41,6 +41,10 @@ std::string WindowTextOf(HWND window);
 // A control's text and a combo box's list, asked of the control, in this process or another.
 std::string ControlText(HWND control);
 std::vector<std::string> ComboItems(HWND combo);
+// An edit control's selection, as EM_GETSEL answers it (positions below 65,536).
+std::pair<int, int> Selection(HWND control);
+
+bool EndsWith(const std::string& text, const std::string& tail);
 
 // One run of the stand-in interpreter: where its records go. It logs every byte it reads to
 // Input() and its notable moments to Events() (see fake_interpreter.cpp); both go with the run.
@@ -55,6 +59,8 @@ public:
     std::string Comspec(const std::vector<std::string>& startup = {}) const;
     std::string Input() const;
     std::string Events() const;
+    // The numbers of the event lines that start with the word `name`, one list per line.
+    std::vector<std::vector<double>> EventsNamed(const std::string& name) const;
     const std::string& Base() const { return base_; }  // the records' path, without extension
 
 private:
@@ -81,8 +87,6 @@ public:
     std::string Pane() const { return ControlText(pane); }
     std::string EntryText() const { return ControlText(entry); }
     std::vector<std::string> History() const { return ComboItems(combo); }
-    // An edit control's selection, as EM_GETSEL answers it.
-    std::pair<int, int> Selection(HWND control) const;
     // Waits for the process to end; its exit code, or STILL_ACTIVE on timeout.
     DWORD WaitForExit(int timeoutMs = 5000) const;
     // A message's round trip to the window, in milliseconds (-1 on timeout).

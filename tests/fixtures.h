@@ -24,8 +24,6 @@ std::string SystemText(DWORD error);
 // handle values are small multiples of 4, so the ones that can be duplicated are counted.)
 DWORD HandleCount(HANDLE process);
 
-bool EndsWith(const std::string& text, const std::string& tail);
-
 // Puts `text` on the clipboard as Unicode text, owned by `owner`, a window of this process.
 bool PutOnClipboard(HWND owner, const std::wstring& text);
 

@@ -113,7 +113,7 @@ TEST_F(KeyboardTest, TabEscapeAndEnterStayInTheEntryFieldAndTabInThePaneLeadsBac
         SendMessageA(varnel.pane, EM_SETSEL, 3, 3);
         Press(VK_TAB, shift);
         EXPECT_TRUE(FocusSettlesOn(varnel.entry)) << (shift ? "Shift+Tab" : "Tab");
-        EXPECT_EQ(varnel.Selection(varnel.pane), std::make_pair(3, 3));
+        EXPECT_EQ(Selection(varnel.pane), std::make_pair(3, 3));
     }
     TypeKeys("echo keys");
     Press(VK_RETURN);
@@ -176,23 +176,23 @@ TEST_F(KeyboardTest, CharactersTheFieldCannotHoldAreRefusedAsTheyAreTypedOrPaste
 TEST_F(KeyboardTest, FocusComesBackWhereTheUserLeftIt) {
     StartInForeground();
     ASSERT_TRUE(FocusSettlesOn(varnel.entry));
-    const std::pair<int, int> atEnd = varnel.Selection(varnel.pane);
+    const std::pair<int, int> atEnd = Selection(varnel.pane);
     MinimiseAndRestore();
     EXPECT_TRUE(FocusSettlesOn(varnel.entry)) << "minimised in the entry field";
-    EXPECT_EQ(varnel.Selection(varnel.pane), atEnd);
+    EXPECT_EQ(Selection(varnel.pane), atEnd);
     DeactivateAndActivate();
     EXPECT_TRUE(FocusSettlesOn(varnel.entry)) << "deactivated in the entry field";
-    EXPECT_EQ(varnel.Selection(varnel.pane), atEnd);
+    EXPECT_EQ(Selection(varnel.pane), atEnd);
 
     ClickIntoPane();
     ASSERT_TRUE(FocusSettlesOn(varnel.pane));
     SendMessageA(varnel.pane, EM_SETSEL, 2, 5);
     MinimiseAndRestore();
     EXPECT_TRUE(FocusSettlesOn(varnel.pane)) << "minimised in the pane";
-    EXPECT_EQ(varnel.Selection(varnel.pane), std::make_pair(2, 5));
+    EXPECT_EQ(Selection(varnel.pane), std::make_pair(2, 5));
     DeactivateAndActivate();
     EXPECT_TRUE(FocusSettlesOn(varnel.pane)) << "deactivated in the pane";
-    EXPECT_EQ(varnel.Selection(varnel.pane), std::make_pair(2, 5));
+    EXPECT_EQ(Selection(varnel.pane), std::make_pair(2, 5));
 }
 
 }  // namespace

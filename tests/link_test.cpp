@@ -293,9 +293,7 @@ TEST_F(DispatchTest, LongestLineIs259CharactersAnd261Bytes) {
     std::string longest(259, 'x');
     Enter(longest + "yyyy");
     EXPECT_EQ(Entry(), longest + "yyyy");
-    auto selection = static_cast<DWORD>(SendMessageA(entry, EM_GETSEL, 0, 0));
-    EXPECT_EQ(LOWORD(selection), 259);
-    EXPECT_EQ(HIWORD(selection), 263);
+    EXPECT_EQ(Selection(entry), std::make_pair(259, 263));
     EXPECT_TRUE(History().empty());
     Enter(longest);
     EXPECT_EQ(InputAfter(261), longest + "\r\n");
@@ -350,10 +348,9 @@ TEST_F(DispatchTest, LateAnswerShowsSoonWithoutATickAndThenTheWindowRests) {
         shown = NowMs();
         return EndsWith(Pane(), "pong 1\r\n");
     }));
-    const std::string events = run.Events();
-    const size_t ping = events.find("ping 1 ");
-    ASSERT_NE(ping, std::string::npos) << events;
-    EXPECT_LT(shown - atof(events.c_str() + ping + 7), 60) << "the answer waited for a tick";
+    const auto pings = run.EventsNamed("ping");  // each: its number, when it was answered
+    ASSERT_EQ(pings.size(), 1u) << run.Events();
+    EXPECT_LT(shown - pings[0].at(1), 60) << "the answer waited for a tick";
     for (const char* line : {"echo again", ""}) {
         Enter(line);
         PumpMessages(1000);

@@ -58,9 +58,6 @@ TEST_F(WindowTest, HistoryKeepsDistinctLinesAndTheArrowKeysStepThroughIt) {
 // view stay where the user left them.
 class PaneTest : public VarnelTest {
 protected:
-    DWORD Selection() const {
-        return static_cast<DWORD>(SendMessageA(varnel.pane, EM_GETSEL, 0, 0));
-    }
     LRESULT FirstVisibleLine() const {
         return SendMessageA(varnel.pane, EM_GETFIRSTVISIBLELINE, 0, 0);
     }
@@ -82,7 +79,7 @@ TEST_F(PaneTest, OutputGoesAtTheEndWhereverTheCaretStands) {
     ASSERT_TRUE(varnel.Type("echo third line"));
     ASSERT_TRUE(PaneEndsWith("third line\r\n")) << varnel.Pane();
     EXPECT_EQ(varnel.Pane(), before + "third line\r\n");
-    EXPECT_EQ(Selection(), MAKELONG(15, 15));
+    EXPECT_EQ(Selection(varnel.pane), std::make_pair(15, 15));
     // What the user types there stays there.
     SendMessageA(varnel.pane, WM_CHAR, 'Z', 0);
     ASSERT_TRUE(varnel.Type("echo fourth line"));
@@ -95,12 +92,12 @@ TEST_F(PaneTest, SelectedLinesStayAsTheyAreWhereTheyAre) {
     Start({"echo one", "echo two", "echo three", "echo four"});
     ASSERT_TRUE(PaneEndsWith("four\r\n"));
     const std::string before = varnel.Pane();
-    const WORD start = sizeof(kGreeting) - 1, end = start + 17;  // "one", "two" and "three"
+    const int start = sizeof(kGreeting) - 1, end = start + 17;  // "one", "two" and "three"
     SendMessageA(varnel.pane, EM_SETSEL, start, end);
     ASSERT_TRUE(varnel.Type("echo five"));
     ASSERT_TRUE(PaneEndsWith("five\r\n")) << varnel.Pane();
     EXPECT_EQ(varnel.Pane(), before + "five\r\n");
-    EXPECT_EQ(Selection(), MAKELONG(start, end));
+    EXPECT_EQ(Selection(varnel.pane), std::make_pair(start, end));
     EXPECT_EQ(varnel.Pane().substr(start, end - start), "one\r\ntwo\r\nthree\r\n");
 }
 
@@ -183,14 +180,14 @@ TEST_F(WindowTest, LinesThatCannotArriveWholeAndExactStayInTheField) {
     for (const auto& line : refused) {
         varnel.TypeAndWait(line.text);
         EXPECT_EQ(varnel.EntryText(), line.text);
-        EXPECT_EQ(varnel.Selection(varnel.entry), std::make_pair(line.start, line.end));
+        EXPECT_EQ(Selection(varnel.entry), std::make_pair(line.start, line.end));
     }
     // Text that reached the field by neither typing nor pasting (an input method, another
     // program) is read as the field shows it, never as the "?" of the ANSI code page.
     SendMessageW(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"echo \x0414\x043E\x043C"));
     SendMessageTimeoutA(varnel.entry, WM_KEYDOWN, VK_RETURN, 0x001C0001, SMTO_NORMAL, 10000,
                         nullptr);
-    EXPECT_EQ(varnel.Selection(varnel.entry), std::make_pair(5, 6));
+    EXPECT_EQ(Selection(varnel.entry), std::make_pair(5, 6));
     EXPECT_TRUE(varnel.History().empty());
     const std::string typed = "echo caf\xE9 M\xFCller se\xF1or Fu\xDF";
     ASSERT_TRUE(varnel.Type(typed));

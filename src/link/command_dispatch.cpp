@@ -44,9 +44,8 @@ void RefuseLine(HWND entryField, TextRange refused) {
 }  // namespace
 
 void CommandDispatch(HWND entryField) {
-    int length = static_cast<int>(SendMessageW(entryField, WM_GETTEXT, kCommandMaxChars + 2,
-                                               reinterpret_cast<LPARAM>(s_typed)));
-    if (length < 0) length = 0;
+    const int length = static_cast<int>(SendMessageW(entryField, WM_GETTEXT, kCommandMaxChars + 2,
+                                                     reinterpret_cast<LPARAM>(s_typed)));
     TextRange refused;
     const size_t count = MakeInterpreterLine(s_typed, length, s_ansi, g_commandBuffer, &refused);
     if (count == 0) {

@@ -71,20 +71,15 @@ INT_PTR OnCtlColorEdit(HDC dc) {
 // The dialog manager's own focus restore (when this procedure answers FALSE to WM_ACTIVATE or
 // WM_SETFOCUS) picks the first tab stop, the pane, and selects all its text: the next key typed
 // would replace it. So the focus goes back where the user left it, and the answer is TRUE.
-void RestoreFocus(HWND dialog) {
+// Before the controls are recorded (a failed launch) the dialog manager does as it does.
+INT_PTR RestoreFocus(HWND dialog) {
+    if (!s_entry) return FALSE;
     if (!IsIconic(dialog)) SetFocus(s_focusInPane ? s_pane : s_entry);
+    return TRUE;
 }
 
 INT_PTR OnActivate(HWND dialog, WPARAM wParam) {
-    if (!s_entry || LOWORD(wParam) == WA_INACTIVE) return FALSE;
-    RestoreFocus(dialog);
-    return TRUE;
-}
-
-INT_PTR OnSetFocus(HWND dialog) {
-    if (!s_entry) return FALSE;
-    RestoreFocus(dialog);
-    return TRUE;
+    return LOWORD(wParam) == WA_INACTIVE ? FALSE : RestoreFocus(dialog);
 }
 
 INT_PTR OnCommand(WPARAM wParam) {
@@ -140,7 +135,7 @@ INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         case WM_ACTIVATE:
             return OnActivate(dialog, wParam);
         case WM_SETFOCUS:
-            return OnSetFocus(dialog);
+            return RestoreFocus(dialog);
         case WM_NEXTDLGCTL:
             return OnNextDlgCtl(lParam);
     }
