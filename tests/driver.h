@@ -7,91 +7,231 @@
 
 #include <stdio.h>
 
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "resource.h"
+
 // The directory of the running program, where varnel.exe and fake_interpreter.exe are.
-std::string BuildDir();
+inline std::string BuildDir() {
+    char path[MAX_PATH];
+    std::string dir(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+    return dir.substr(0, dir.find_last_of('\\'));
+}
 
 // Milliseconds of a clock that all processes share under Wine.
-double NowMs();
+inline double NowMs() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
-// Waits until `done` holds, checking every few milliseconds, for at most `timeoutMs`. On giving
-// up it says on standard error what it waited for, and returns false.
+// Waits until `done` holds, for at most `timeoutMs`; on giving up, says on standard error what it
+// waited for and returns false.
 template <typename F>
 bool WaitFor(const char* what, F done, int timeoutMs = 5000) {
-    const double end = NowMs() + timeoutMs;
-    while (!done()) {
+    for (const double end = NowMs() + timeoutMs; !done(); Sleep(5)) {
         if (NowMs() > end) {
             fprintf(stderr, "gave up after %d ms waiting for %s\n", timeoutMs, what);
             return false;
         }
-        Sleep(5);
     }
     return true;
 }
 
-std::string ReadWholeFile(const std::string& path);
+inline std::string ReadWholeFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    std::string data;
+    char buffer[65536];
+    for (DWORD got = 0; file != INVALID_HANDLE_VALUE &&
+                        ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0;)
+        data.append(buffer, got);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return data;
+}
 
-// The top-level windows of a class that a process owns, and a window's text.
-std::vector<HWND> TopLevelWindows(DWORD processId, const char* className);
-std::string WindowTextOf(HWND window);
+inline bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
 
-// A control's text and a combo box's list, asked of the control, in this process or another.
-std::string ControlText(HWND control);
-std::vector<std::string> ComboItems(HWND combo);
-// An edit control's selection, as EM_GETSEL answers it (positions below 65,536).
-std::pair<int, int> Selection(HWND control);
+// Sets or (with nullptr) removes COMSPEC in this process, and so in the processes it starts.
+inline void SetComspec(const char* value) {
+    SetEnvironmentVariableA("COMSPEC", value);
+}
 
-bool EndsWith(const std::string& text, const std::string& tail);
+// The visible top-level windows of a class that a process owns.
+inline std::vector<HWND> TopLevelWindows(DWORD processId, const char* className) {
+    std::vector<HWND> found;
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, className, nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window)) found.push_back(window);
+    }
+    return found;
+}
 
-// One run of the stand-in interpreter: where its records go. It logs every byte it reads to
-// Input() and its notable moments to Events() (see fake_interpreter.cpp); both go with the run.
+// What a window shows, asked of the window itself, in this process or another. The wide
+// messages throughout: under Wine the ANSI ones lose text across processes (CB_GETLBTEXT returns
+// only the first character).
+inline std::string Narrow(const wchar_t* wide, LRESULT length) {
+    std::string text(static_cast<size_t>(length > 0 ? length : 0) * 2, '\0');
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), &text[0],
+                                    static_cast<int>(text.size()), nullptr, nullptr);
+    text.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
+    return text;
+}
+
+inline std::string ControlText(HWND control) {
+    std::wstring wide(static_cast<size_t>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0)) + 1, 0);
+    return Narrow(wide.data(), SendMessageW(control, WM_GETTEXT, wide.size(),
+                                            reinterpret_cast<LPARAM>(&wide[0])));
+}
+
+inline std::vector<std::string> ComboItems(HWND combo) {
+    std::vector<std::string> items;
+    for (WPARAM i = 0; i < static_cast<WPARAM>(SendMessageW(combo, CB_GETCOUNT, 0, 0)); ++i) {
+        wchar_t wide[1024];
+        items.push_back(
+            Narrow(wide, SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide))));
+    }
+    return items;
+}
+
+// An edit control's selection; in another process, whose answer cannot come through pointers,
+// only positions below 65,536.
+inline std::pair<int, int> Selection(HWND control) {
+    DWORD start = 0, end = 0, owner = 0;
+    GetWindowThreadProcessId(control, &owner);
+    if (owner != GetCurrentProcessId()) {
+        const auto packed = static_cast<DWORD>(SendMessageW(control, EM_GETSEL, 0, 0));
+        return {LOWORD(packed), HIWORD(packed)};
+    }
+    SendMessageW(control, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    return {static_cast<int>(start), static_cast<int>(end)};
+}
+
+// One run of the stand-in interpreter: it logs every byte it reads to Input() and its notable
+// moments to Events() (see fake_interpreter.cpp). The records go with the run.
 class FakeRun {
 public:
-    explicit FakeRun(const char* name);
-    ~FakeRun();
+    explicit FakeRun(const char* name) {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        static int counter;
+        base_ = std::string(temp) + "varnel-" + name + "-" + std::to_string(GetCurrentProcessId()) +
+                "-" + std::to_string(++counter);
+    }
+    ~FakeRun() {
+        DeleteFileA((base_ + ".in").c_str());
+        DeleteFileA((base_ + ".events").c_str());
+    }
     FakeRun(const FakeRun&) = delete;
     FakeRun& operator=(const FakeRun&) = delete;
 
     // COMSPEC for this run; each extra word is a command the stand-in runs first.
-    std::string Comspec(const std::vector<std::string>& startup = {}) const;
-    std::string Input() const;
-    std::string Events() const;
+    std::string Comspec(const std::vector<std::string>& startup = {}) const {
+        std::string line = BuildDir() + "\\fake_interpreter.exe " + base_;
+        for (const std::string& word : startup)
+            line += " \"" + word + "\"";
+        return line;
+    }
+    std::string Input() const { return ReadWholeFile(base_ + ".in"); }
+    std::string Events() const { return ReadWholeFile(base_ + ".events"); }
     // The numbers of the event lines that start with the word `name`, one list per line.
-    std::vector<std::vector<double>> EventsNamed(const std::string& name) const;
+    std::vector<std::vector<double>> EventsNamed(const std::string& name) const {
+        std::vector<std::vector<double>> events;
+        std::istringstream lines(Events());
+        for (std::string line, word; std::getline(lines, line);) {
+            std::istringstream words(line);
+            if (!(words >> word) || word != name) continue;
+            events.emplace_back();
+            for (double number; words >> number;)
+                events.back().push_back(number);
+        }
+        return events;
+    }
     const std::string& Base() const { return base_; }  // the records' path, without extension
 
 private:
     std::string base_;
 };
 
-// A running varnel.exe and the controls of its window. Ended at the latest when this goes; like
-// FakeRun, it owns what it names and cannot be copied.
+// A running varnel.exe and the controls of its window, ended at the latest when this goes.
 class VarnelProcess {
 public:
     VarnelProcess() = default;
-    ~VarnelProcess();
+    ~VarnelProcess() {
+        if (!info.hProcess) return;
+        if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info.hProcess, 99);
+            WaitForSingleObject(info.hProcess, 5000);
+        }
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
     VarnelProcess(const VarnelProcess&) = delete;
     VarnelProcess& operator=(const VarnelProcess&) = delete;
 
-    // Starts varnel.exe with COMSPEC set to `comspec` (or unset when null) in its environment.
-    bool Start(const char* comspec);
+    // Starts varnel.exe with COMSPEC set to `comspec`, or unset when it is null.
+    bool Start(const char* comspec) {
+        std::string path = BuildDir() + "\\varnel.exe", commandLine = "\"" + path + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        SetComspec(comspec);
+        return CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &startup, &info) != 0;
+    }
     // Waits for the main window and looks up its controls.
-    bool WaitForWindow(int timeoutMs = 10000);
-    // Puts a line into the entry field and presses Enter; true once the field has taken it.
-    bool Type(const std::string& text) const;
-    // The same, with the key sent: returns once the line has been handled.
-    void TypeAndWait(const std::string& text) const;
+    bool WaitForWindow(int timeoutMs = 10000) {
+        auto shown = [&] {
+            for (HWND window : TopLevelWindows(info.dwProcessId, "#32770"))
+                if (ControlText(window) == "Varnel") dialog = window;
+            return dialog != nullptr;
+        };
+        if (!WaitFor("the Varnel window", shown, timeoutMs)) return false;
+        pane = GetDlgItem(dialog, IDC_OUTPUT);
+        combo = GetDlgItem(dialog, IDC_COMMAND);
+        entry = GetWindow(combo, GW_CHILD);
+        return pane && combo && entry;
+    }
+    // Puts a line into the entry field and posts Enter; true once the field has taken it (is
+    // empty again, or gone with the window).
+    bool Type(const std::string& text) const {
+        SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        PostMessageA(entry, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+        return WaitFor("the entry field to take a line", [&] { return EntryText().empty(); });
+    }
+    // The same, with Enter sent: returns once the line has been handled.
+    void TypeAndWait(const std::string& text) const {
+        SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        SendMessageTimeoutA(entry, WM_KEYDOWN, VK_RETURN, 0x001C0001, SMTO_NORMAL, 5000, nullptr);
+    }
     std::string Pane() const { return ControlText(pane); }
     std::string EntryText() const { return ControlText(entry); }
     std::vector<std::string> History() const { return ComboItems(combo); }
-    // Waits for the process to end; its exit code, or STILL_ACTIVE on timeout.
-    DWORD WaitForExit(int timeoutMs = 5000) const;
+    // The exit code, or STILL_ACTIVE if the process has not ended within `timeoutMs`.
+    DWORD WaitForExit(int timeoutMs = 5000) const {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
+            GetExitCodeProcess(info.hProcess, &code);
+        return code;
+    }
     // A message's round trip to the window, in milliseconds (-1 on timeout).
-    double RoundTripMs(int timeoutMs = 5000) const;
-    void Close() const;  // posts WM_CLOSE
+    double RoundTripMs(int timeoutMs = 5000) const {
+        const double start = NowMs();
+        return SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, static_cast<UINT>(timeoutMs),
+                                   nullptr)
+                   ? NowMs() - start
+                   : -1;
+    }
+    void Close() const { PostMessageA(dialog, WM_CLOSE, 0, 0); }
 
     PROCESS_INFORMATION info{};
     HWND dialog = nullptr;  // the "Varnel" main window

@@ -52,6 +52,10 @@ namespace {
 const DWORD kReadSize = 4096;
 const size_t kFloodBlock = 4096;
 const uint64_t kDefaultFloodLine = 80;
+const uint64_t kFloodLineMin = 11;  // the number, its blank, one letter, CR LF
+// `rand` writes its stream in pieces of 1..kRandomMaxChunk bytes, their sizes drawn from a second
+// generator seeded with SEED ^ 0x5555.
+const size_t kRandomMaxChunk = 8192;
 
 HANDLE g_stdin = INVALID_HANDLE_VALUE;
 HANDLE g_stdout = INVALID_HANDLE_VALUE;
@@ -263,7 +267,7 @@ void RunRand(const std::string& args) {
     uint64_t size_state = seed ^ 0x5555;
     char buffer[kRandomMaxChunk];
     while (total > 0) {
-        size_t size = RandomChunkSize(size_state);
+        size_t size = static_cast<size_t>(1 + SplitMixNext(size_state) % kRandomMaxChunk);
         if (size > total) size = static_cast<size_t>(total);
         for (size_t i = 0; i < size; ++i)
             buffer[i] = static_cast<char>(SplitMixByte(data_state));

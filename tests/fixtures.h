@@ -14,48 +14,127 @@
 #include "link.h"
 #include "stand_in.h"
 
-// Sets or (with nullptr) removes COMSPEC in this process.
-void SetComspec(const char* value);
-
 // The platform's text for an error code, without its line end.
-std::string SystemText(DWORD error);
+inline std::string SystemText(DWORD error) {
+    char* text = nullptr;
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result(text ? text : "", length);
+    LocalFree(text);
+    return result.substr(0, result.find_last_not_of("\r\n ") + 1);
+}
 
-// The handles open in a process, this one included. (Wine's GetProcessHandleCount reports 0; its
-// handle values are small multiples of 4, so the ones that can be duplicated are counted.)
-DWORD HandleCount(HANDLE process);
+// The handles open in a process. (Wine's GetProcessHandleCount reports 0; its handle values are
+// small multiples of 4, so the ones that can be duplicated are counted.)
+inline DWORD HandleCount(HANDLE process) {
+    DWORD count = 0;
+    for (ULONG_PTR value = 4; value < 16384; value += 4) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0,
+                            FALSE, DUPLICATE_SAME_ACCESS)) {
+            CloseHandle(copy);
+            ++count;
+        }
+    }
+    return count;
+}
 
-// Puts `text` on the clipboard as Unicode text, owned by `owner`, a window of this process.
-bool PutOnClipboard(HWND owner, const std::wstring& text);
+// Puts `text` on the clipboard as Unicode text; `owner` is a window of this process. Another
+// program may hold the clipboard open for a moment.
+inline bool PutOnClipboard(HWND owner, const std::wstring& text) {
+    if (!WaitFor("the clipboard", [&] { return OpenClipboard(owner) != FALSE; })) return false;
+    EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    memcpy(GlobalLock(memory), text.c_str(), bytes);
+    GlobalUnlock(memory);
+    const bool put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    if (!put) GlobalFree(memory);  // the clipboard owns it only once it has taken it
+    CloseClipboard();
+    return put;
+}
 
-// Records and dismisses the message boxes of this process, from a thread of its own.
-class BoxWatcher {
-public:
-    struct Box {
-        std::string caption;
-        std::string text;
-    };
-    BoxWatcher();
-    ~BoxWatcher() { Stop(); }
-    BoxWatcher(const BoxWatcher&) = delete;
-    BoxWatcher& operator=(const BoxWatcher&) = delete;
-    std::vector<Box> Stop();  // the boxes seen
+// Handles this thread's messages for `ms` milliseconds.
+inline void PumpMessages(int ms) {
+    const double end = NowMs() + ms;
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (ms > 0) Sleep(1);
+    } while (NowMs() < end);
+}
 
-private:
-    std::atomic<bool> stop_{false};
-    std::vector<Box> boxes_;
-    std::thread thread_;
-};
+// The message boxes of this process that `action` shows, each as its caption and its text: a
+// thread of their own records and dismisses them.
+inline std::vector<std::pair<std::string, std::string>> BoxesDuring(
+    const std::function<void()>& action) {
+    std::vector<std::pair<std::string, std::string>> boxes;
+    std::vector<HWND> seen;
+    std::atomic<bool> stop{false};
+    std::thread watcher([&] {
+        for (; !stop; Sleep(10)) {
+            for (HWND box : TopLevelWindows(GetCurrentProcessId(), "#32770")) {
+                if (std::find(seen.begin(), seen.end(), box) != seen.end()) continue;
+                seen.push_back(box);
+                boxes.emplace_back(ControlText(box), ControlText(GetDlgItem(box, 0xFFFF)));
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            }
+        }
+    });
+    action();
+    stop = true;
+    watcher.join();
+    return boxes;
+}
 
 // Replaces, in this program's import table, a function imported from kernel32.dll with
 // `replacement` while it lives: a way to make a call fail that real conditions cannot.
 class ImportPatch {
 public:
-    ImportPatch(const char* function, void* replacement);
-    ~ImportPatch();
+    ImportPatch(const char* function, void* replacement) {
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(
+            base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+        for (; module->Name && !slot_; ++module) {
+            if (lstrcmpiA(reinterpret_cast<char*>(base + module->Name), "KERNEL32.dll") != 0)
+                continue;
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<void**>(base + module->FirstThunk);
+            for (; names->u1.AddressOfData && !slot_; ++names, ++slots) {
+                auto* byName =
+                    reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
+                    lstrcmpA(reinterpret_cast<char*>(byName->Name), function) == 0)
+                    slot_ = slots;
+            }
+        }
+        if (slot_) {
+            original_ = Write(replacement);
+        } else {
+            ADD_FAILURE() << function << " is not imported from kernel32.dll";
+        }
+    }
+    ~ImportPatch() {
+        if (slot_) Write(original_);
+    }
     ImportPatch(const ImportPatch&) = delete;
     ImportPatch& operator=(const ImportPatch&) = delete;
 
 private:
+    void* Write(void* value) {
+        DWORD protection = 0;
+        VirtualProtect(slot_, sizeof(*slot_), PAGE_READWRITE, &protection);
+        void* previous = *slot_;
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof(*slot_), protection, &protection);
+        return previous;
+    }
     void** slot_ = nullptr;
     void* original_ = nullptr;
 };
@@ -64,44 +143,113 @@ private:
 // stand-in as COMSPEC. The main window counts close requests, and runs a tick of the link for
 // each timer as the console dialog does; it has no steady tick of its own.
 class LinkTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
+public:
+    inline static int closeRequests;  // WM_CLOSE messages the main window has had
+    inline static int ticks;          // and timer messages
 
-    void Launch(const std::vector<std::string>& startup = {});
-    void Stop();  // StopInterpreter, once
+protected:
+    static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
+        if (message == WM_CLOSE) {
+            ++closeRequests;
+        } else if (message == WM_TIMER) {
+            ++ticks;
+            OutputPump();
+        } else {
+            return DefWindowProcA(window, message, wParam, lParam);
+        }
+        return 0;
+    }
+    void SetUp() override {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = MainWindowProc;
+        windowClass.lpszClassName = "VarnelTestMain";
+        RegisterClassA(&windowClass);
+        windows.main = CreateWindowExA(0, "VarnelTestMain", "main", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                       nullptr, nullptr, nullptr);
+        windows.pane = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
+                                       WS_POPUP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
+                                           ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN,
+                                       0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
+        // The pane's own font: Wine's edit control crashes on some texts in the default font (a
+        // line starting with 0x98, for one), not in the OEM font.
+        SendMessageA(windows.pane, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(GetStockObject(OEM_FIXED_FONT)), FALSE);
+        windows.history = CreateWindowExA(0, "COMBOBOX", "", WS_POPUP | WS_VSCROLL | CBS_DROPDOWN,
+                                          0, 0, 600, 200, nullptr, nullptr, nullptr, nullptr);
+        entry = GetWindow(windows.history, GW_CHILD);
+        closeRequests = ticks = 0;
+    }
+    void TearDown() override {
+        Stop();
+        DestroyWindow(windows.history);
+        DestroyWindow(windows.pane);
+        DestroyWindow(windows.main);
+    }
+
+    // Starts the stand-in, which first runs each word of `startup` as a command.
+    void Launch(const std::vector<std::string>& startup = {}) {
+        SetComspec(run.Comspec(startup).c_str());
+        ASSERT_EQ(SpawnInterpreter(windows), 1);
+        running = true;
+    }
+    void Stop() {  // StopInterpreter, once
+        if (running) StopInterpreter();
+        running = false;
+    }
     // Puts `text` into the entry field and presses Enter.
-    void Enter(const std::string& text);
+    void Enter(const std::string& text) {
+        SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        CommandDispatch(entry);
+    }
     std::string Pane() const { return ControlText(windows.pane); }
     std::string Entry() const { return ControlText(entry); }
     std::vector<std::string> History() const { return ComboItems(windows.history); }
     // Runs ticks of the link and this thread's messages until `done` holds.
-    bool RunUntil(const char* what, const std::function<bool()>& done, int timeoutMs = 5000);
-    bool ShowsAtEnd(const std::string& tail, int timeoutMs = 5000);
+    bool RunUntil(const char* what, const std::function<bool()>& done, int timeoutMs = 5000) {
+        auto tick = [&] {
+            OutputPump();
+            PumpMessages(0);
+            return done();
+        };
+        return WaitFor(what, tick, timeoutMs);
+    }
+    bool ShowsAtEnd(const std::string& tail, int timeoutMs = 5000) {
+        return RunUntil(("the pane to end with " + tail).c_str(),
+                        [&] { return EndsWith(Pane(), tail); }, timeoutMs);
+    }
     // Waits until the interpreter has read `bytes` in all, then a moment more for anything extra.
-    std::string InputAfter(size_t bytes);
+    std::string InputAfter(size_t bytes) {
+        RunUntil("the interpreter to read the lines", [&] { return run.Input().size() >= bytes; });
+        for (const double end = NowMs() + 200; NowMs() < end; PumpMessages(5))
+            OutputPump();
+        return run.Input();
+    }
 
     FakeRun run{"link"};
     LinkWindows windows{};
     HWND entry = nullptr;
     bool running = false;
-
-public:
-    static int closeRequests;  // WM_CLOSE messages the main window has had
-    static int ticks;          // and timer messages
 };
-
-// Handles this thread's messages for `ms` milliseconds.
-void PumpMessages(int ms);
 
 // varnel.exe with the stand-in as COMSPEC, driven through its window.
 class VarnelTest : public ::testing::Test {
 protected:
-    // Starts varnel.exe and waits for the greeting; each word of `startup` is a command the
-    // stand-in runs first.
-    void Start(const std::vector<std::string>& startup = {});
-    bool PaneShows(const std::string& text, int timeoutMs = 5000);
-    bool PaneEndsWith(const std::string& tail, int timeoutMs = 5000);
+    // Starts varnel.exe, the stand-in first running each word of `startup` as a command, and
+    // waits for the greeting.
+    void Start(const std::vector<std::string>& startup = {}) {
+        ASSERT_TRUE(varnel.Start(run.Comspec(startup).c_str()));
+        ASSERT_TRUE(varnel.WaitForWindow());
+        ASSERT_TRUE(PaneShows(kGreeting));
+    }
+    bool PaneShows(const std::string& text, int timeoutMs = 5000) {
+        return WaitFor(("the pane to show " + text).c_str(),
+                       [&] { return varnel.Pane().find(text) != std::string::npos; }, timeoutMs);
+    }
+    bool PaneEndsWith(const std::string& tail, int timeoutMs = 5000) {
+        return WaitFor(("the pane to end with " + tail).c_str(),
+                       [&] { return EndsWith(varnel.Pane(), tail); }, timeoutMs);
+    }
 
     FakeRun run{"window"};
     VarnelProcess varnel;

@@ -2,9 +2,14 @@
 // stand-in interpreter: launch and stop, the output pump, command dispatch.
 #include "fixtures.h"
 
+#include <optional>
+
 namespace {
 
-TEST_F(LinkTest, StopSendsExitCrLfOnceTakesASecondAndLeavesNoHandle) {
+// The stop line goes once and the interpreter has a second to end. One that ignores it still
+// sees the end of its input, as the program's own pipe ends are not inherited; and nothing is
+// left open.
+TEST_F(LinkTest, StopSendsExitOnceTakesASecondAndEndsTheInterpretersInput) {
     // The first launch of a process opens handles of Wine's own that stay; count from the second.
     FakeRun warmUp("warmup");
     SetComspec(warmUp.Comspec().c_str());
@@ -12,27 +17,18 @@ TEST_F(LinkTest, StopSendsExitCrLfOnceTakesASecondAndLeavesNoHandle) {
     StopInterpreter();
 
     const DWORD before = HandleCount(GetCurrentProcess());
-    Launch();
-    // Exactly the two pipe ends are kept: no process or thread handle.
-    EXPECT_EQ(HandleCount(GetCurrentProcess()), before + 2);
+    Launch({"ignore-exit"});
+    EXPECT_EQ(HandleCount(GetCurrentProcess()), before + 2) << "not just the two pipe ends";
     ASSERT_TRUE(ShowsAtEnd(kGreeting));
     const double start = NowMs();
     Stop();
     EXPECT_GE(NowMs() - start, 950);
     EXPECT_LT(NowMs() - start, 2000);
-    EXPECT_EQ(run.Input(), "exit\r\n");
     EXPECT_EQ(HandleCount(GetCurrentProcess()), before);
-}
-
-// An interpreter that ignores the stop line still ends: the program's own ends are not
-// inherited, so closing them is the end of its input.
-TEST_F(LinkTest, InterpreterIgnoringExitSeesEndOfInputAfterStop) {
-    Launch({"ignore-exit"});
-    ASSERT_TRUE(ShowsAtEnd(kGreeting));
-    Stop();
     EXPECT_TRUE(WaitFor("the end of the interpreter's input",
                         [&] { return run.Events().find("eof") != std::string::npos; }));
     EXPECT_EQ(run.Input(), "exit\r\n");
+    EXPECT_EQ(warmUp.Input(), "exit\r\n");
 }
 
 // Standard output and standard error in one pane, in the order written, up to a last line that
@@ -52,25 +48,25 @@ TEST_F(LinkTest, OutputIsShownInOrderAsItCameWithoutItsZeroBytes) {
 TEST_F(LinkTest, RandomStreamsAreShownExactlyWithoutTheirZeroBytes) {
     Launch();
     ASSERT_TRUE(ShowsAtEnd(kGreeting));
-    const uint64_t seeds[] = {20261209, GetTickCount64()};
-    const size_t sizes[] = {250000, 600000};
-    for (int i = 0; i < 2; ++i) {
-        const std::string context = "seed " + std::to_string(seeds[i]);
+    const struct {
+        uint64_t seed;
+        size_t size;
+    } streams[] = {{20261209, 250000}, {GetTickCount64(), 600000}};
+    for (const auto& stream : streams) {
+        const std::string seed = "seed " + std::to_string(stream.seed);
         Enter("cls");
-        Enter("rand " + std::to_string(seeds[i]) + " " + std::to_string(sizes[i]));
+        Enter("rand " + std::to_string(stream.seed) + " " + std::to_string(stream.size));
         Enter("echo END-OF-RANDOM");
-        ASSERT_TRUE(ShowsAtEnd("END-OF-RANDOM\r\n", 20000)) << context;
-        std::string expected;
-        for (char c : RandomStream(seeds[i], sizes[i]))
-            if (c != '\0') expected += c;
-        expected += "END-OF-RANDOM\r\n";
+        ASSERT_TRUE(ShowsAtEnd("END-OF-RANDOM\r\n", 20000)) << seed;
+        std::string expected = RandomStream(stream.seed, stream.size) + "END-OF-RANDOM\r\n";
+        expected.erase(std::remove(expected.begin(), expected.end(), '\0'), expected.end());
         const std::string text = Pane();
-        if (i == 0) {
-            EXPECT_TRUE(text == expected) << context << ": " << text.size() << " shown";
+        if (stream.size < 300000) {
+            EXPECT_TRUE(text == expected) << seed << ": " << text.size() << " shown";
         } else {
-            EXPECT_LE(text.size(), 320u * 1024) << context;
-            EXPECT_GE(text.size(), 128u * 1024) << context;
-            EXPECT_TRUE(EndsWith(expected, text)) << context << ": not the tail of the stream";
+            EXPECT_LE(text.size(), 320u * 1024) << seed;
+            EXPECT_GE(text.size(), 128u * 1024) << seed;
+            EXPECT_TRUE(EndsWith(expected, text)) << seed << ": not the tail of the stream";
         }
     }
 }
@@ -87,10 +83,10 @@ TEST_F(LinkTest, FloodsKeepTheirTailWithinTheScrollback) {
         Enter("flood " + std::to_string(flood.bytes) + " " + std::to_string(flood.lineLength));
         ASSERT_TRUE(ShowsAtEnd(kFloodEnd, 20000)) << Pane().size();
         const std::string text = Pane();
-        const std::string expected = FloodText(flood.bytes, flood.lineLength) + kFloodEnd;
         EXPECT_LE(text.size(), 320u * 1024);
         EXPECT_GE(text.size(), 60u * 1024);
-        EXPECT_TRUE(EndsWith(expected, text)) << "the pane is not the tail of the flood";
+        EXPECT_TRUE(EndsWith(FloodText(flood.bytes, flood.lineLength) + kFloodEnd, text))
+            << "the pane is not the tail of the flood";
         if (flood.lineLength == 80) {
             EXPECT_EQ(text.find("\r\n"), 78u) << "no whole first line";
         }
@@ -104,18 +100,16 @@ TEST_F(LinkTest, PassesEndAndThePaneKeepsUpWhileTheInterpreterNeverPauses) {
     const double begin = NowMs();
     double lastChange = begin, longestTick = 0, longestUnchanged = 0;
     std::string shown;
-    while (NowMs() - begin < 5000) {
+    for (; NowMs() - begin < 5000; Sleep(10)) {
         const double start = NowMs();
         OutputPump();
         const double end = NowMs();
         longestTick = std::max(longestTick, end - start);
         std::string text = Pane();
-        if (text != shown) {
-            longestUnchanged = std::max(longestUnchanged, end - lastChange);
-            lastChange = end;
-            shown.swap(text);
-        }
-        Sleep(10);
+        if (text == shown) continue;
+        longestUnchanged = std::max(longestUnchanged, end - lastChange);
+        lastChange = end;
+        shown.swap(text);
     }
     longestUnchanged = std::max(longestUnchanged, NowMs() - lastChange);
     EXPECT_LT(longestTick, 600) << "one tick held the thread";
@@ -136,7 +130,7 @@ TEST_F(LinkTest, ScrollbackRemovesOldestWholeLinesAndKeepsTheUsersSelection) {
     // The user selects a word of the newest line: it stays selected, on the same text, while
     // output comes and the oldest text goes.
     const std::string before = Pane();
-    const size_t word = before.rfind("\r\n", before.size() - 3) + 2;
+    const int word = static_cast<int>(before.rfind("\r\n", before.size() - 3) + 2);
     SendMessageA(windows.pane, EM_SETSEL, word, word + 8);
     const std::string full = before + FloodText(step) + kFloodEnd + "marker\r\n";
     ASSERT_GT(full.size(), scrollbackMax);
@@ -150,11 +144,9 @@ TEST_F(LinkTest, ScrollbackRemovesOldestWholeLinesAndKeepsTheUsersSelection) {
     const size_t cut = full.size() - after.size();
     EXPECT_EQ(full.substr(cut), after) << "the pane is not the tail of its text";
     EXPECT_EQ(full[cut - 1], '\n') << "the oldest text did not go as whole lines";
-    DWORD start = 0, end = 0;
-    SendMessageA(windows.pane, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                 reinterpret_cast<LPARAM>(&end));
-    EXPECT_EQ(start, word - cut) << "the selection left its text";
-    EXPECT_EQ(end, word + 8 - cut);
+    EXPECT_EQ(Selection(windows.pane),
+              std::make_pair(word - static_cast<int>(cut), word + 8 - static_cast<int>(cut)))
+        << "the selection left its text";
 }
 
 // Failed launches: one message box with the platform's text, its inserts filled, and under it
@@ -176,7 +168,7 @@ BOOL WINAPI CreateProcessWithUnknownError(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES,
 
 struct FailedLaunchCase {
     const char* name;
-    const char* comspec;  // null: unset; "stand-in": the stand-in's own command line
+    const char* comspec;  // null: unset; "stand-in" or "too long": made from the stand-in's
     const char* says;     // what the platform's text says: "%1" for the command line, or null
     DWORD error;          // or the error whose text it is
     const char* failingCall = nullptr;  // a call made to fail, and what replaces it
@@ -194,44 +186,36 @@ TEST_P(FailedLaunch, ShowsOneBoxNamingWhatWasToBeStartedAndStartsNothing) {
     std::string comspec = failure.comspec ? failure.comspec : "";
     if (comspec == "stand-in") comspec = run.Comspec();
     if (comspec == "too long") comspec = run.Comspec() + std::string(300, ' ') + "x";
-    if (comspec == "text file") {
-        comspec = BuildDir() + "\\not-a-program.txt";
-        HANDLE file =
-            CreateFileA(comspec.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(file, "text\r\n", 6, &written, nullptr);
-        CloseHandle(file);
-    }
     SetComspec(failure.comspec ? comspec.c_str() : nullptr);
-    std::unique_ptr<ImportPatch> patch;
-    if (failure.failingCall) patch.reset(new ImportPatch(failure.failingCall, failure.replacement));
-    std::vector<BoxWatcher::Box> boxes;
+    std::optional<ImportPatch> patch;
+    if (failure.failingCall) patch.emplace(failure.failingCall, failure.replacement);
     auto launch = [&] {
-        BoxWatcher watcher;
-        if (SpawnInterpreter(windows) != 0) {
-            ADD_FAILURE() << "the launch succeeded";
-            StopInterpreter();
-        }
-        PumpMessages(50);
-        boxes = watcher.Stop();
+        return BoxesDuring([&] {
+            if (SpawnInterpreter(windows) != 0) {
+                ADD_FAILURE() << "the launch succeeded";
+                StopInterpreter();
+            }
+            PumpMessages(50);
+        });
     };
     // The first message box of a process opens handles of Wine's own that stay, and Wine opens
     // one now and then; a handle left by each launch shows as one more per launch.
     launch();
     const DWORD before = HandleCount(GetCurrentProcess());
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 4; ++i)
         launch();
+    const auto boxes = launch();
     EXPECT_LT(HandleCount(GetCurrentProcess()), before + 3) << "handles left open by each launch";
     ASSERT_EQ(boxes.size(), 1u);
-    const std::string& text = boxes[0].text;
-    EXPECT_EQ(boxes[0].caption, "Error");
+    const std::string& text = boxes[0].second;
+    EXPECT_EQ(boxes[0].first, "Error");
     EXPECT_EQ(text.find('%'), std::string::npos) << "an insert left unfilled: " << text;
     const size_t named =
         text.find(failure.comspec ? "\r\nCOMSPEC: " + comspec : "\r\nCOMSPEC is not set.");
     ASSERT_NE(named, std::string::npos) << text;
-    const std::string says = failure.says
-                                 ? (failure.says == std::string("%1") ? comspec : failure.says)
-                                 : SystemText(failure.error);
+    const std::string says = !failure.says                       ? SystemText(failure.error)
+                             : failure.says == std::string("%1") ? comspec
+                                                                 : failure.says;
     EXPECT_NE(text.substr(0, named).find(says), std::string::npos) << text;
     Sleep(300);
     EXPECT_EQ(run.Events(), "") << "an interpreter was started";
@@ -244,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailedLaunchCase{"MissingFile", "C:\\no\\such.exe", "", 0},
         FailedLaunchCase{"Directory", "C:\\windows", "", 0},
         // "%1 is not a valid Win32 application.": the insert names the file.
-        FailedLaunchCase{"TextFile", "text file", "%1", 0},
+        FailedLaunchCase{"TextFile", "C:\\windows\\win.ini", "%1", 0},
         // A truncated command line is never started, however close it is to a real one.
         FailedLaunchCase{"TooLong", "too long", nullptr, ERROR_FILENAME_EXCED_RANGE},
         // The calls that keep the program's pipe ends its own and make its writes never wait.
@@ -263,48 +247,39 @@ class DispatchTest : public LinkTest {
 protected:
     void SetUp() override {
         LinkTest::SetUp();
-        Launch(startup);
+        Launch();
         ASSERT_TRUE(ShowsAtEnd(kGreeting));
     }
-    std::vector<std::string> startup;
 };
 
+// Each line goes as typed, in the OEM code page with CR LF, and the longest whole; the history
+// keeps the ANSI text, never the empty line; the pane shows only what the interpreter writes. A
+// longer line is never sent cut: it stays in the field with its excess selected.
 TEST_F(DispatchTest, TypedLinesArriveAsOemTextAndCrLf) {
-    Enter("dir");
-    Enter("echo caf\xE9");  // "é" in the ANSI page 1252 is 0x82 in the OEM page 437
-    Enter("");
-    Enter(" cls");
-    Enter("cls x");
-    Enter("exit x");
-    const std::string expected = "dir\r\necho caf\x82\r\n\r\n cls\r\ncls x\r\nexit x\r\n";
-    EXPECT_EQ(InputAfter(expected.size()), expected);
-    EXPECT_EQ(Entry(), "");
-    // The history keeps the ANSI text, and never the empty line.
-    EXPECT_EQ(History(),
-              (std::vector<std::string>{"dir", "echo caf\xE9", " cls", "cls x", "exit x"}));
-    EXPECT_EQ(closeRequests, 0);
-    // The typed line is never echoed into the pane.
-    EXPECT_EQ(Pane(), std::string(kGreeting) + "caf\x82\r\n");
-}
-
-// The longest line goes whole; a longer one is never sent cut: it stays in the entry field with
-// its excess selected, and the history does not take it.
-TEST_F(DispatchTest, LongestLineIs259CharactersAnd261Bytes) {
-    std::string longest(259, 'x');
+    const std::string longest(259, 'x');
     Enter(longest + "yyyy");
     EXPECT_EQ(Entry(), longest + "yyyy");
     EXPECT_EQ(Selection(entry), std::make_pair(259, 263));
     EXPECT_TRUE(History().empty());
+    // "é" in the ANSI page 1252 is 0x82 in the OEM page 437.
+    for (const char* line : {"dir", "echo caf\xE9", "", " cls", "cls x", "exit x"})
+        Enter(line);
     Enter(longest);
-    EXPECT_EQ(InputAfter(261), longest + "\r\n");
-    EXPECT_EQ(History(), std::vector<std::string>{longest});
+    const std::string expected =
+        "dir\r\necho caf\x82\r\n\r\n cls\r\ncls x\r\nexit x\r\n" + longest + "\r\n";
+    EXPECT_EQ(InputAfter(expected.size()), expected);
+    EXPECT_EQ(Entry(), "");
+    EXPECT_EQ(History(), (std::vector<std::string>{"dir", "echo caf\xE9", " cls", "cls x", "exit x",
+                                                   longest}));
+    EXPECT_EQ(closeRequests, 0);
+    EXPECT_EQ(Pane(), std::string(kGreeting) + "caf\x82\r\n");
 }
 
 TEST_F(DispatchTest, ClsInAnyCaseEmptiesThePaneAndSendsAnEmptyLine) {
     ShowWindow(windows.pane, SW_SHOWNA);
-    for (const char* word : {"CLS", "Cls", "cls"}) {
-        Enter("echo before " + std::string(word));
-        ASSERT_TRUE(ShowsAtEnd(std::string(word) + "\r\n"));
+    for (const std::string word : {"CLS", "Cls", "cls"}) {
+        Enter("echo before " + word);
+        ASSERT_TRUE(ShowsAtEnd(word + "\r\n"));
         Enter(word);
         EXPECT_EQ(Pane(), "") << word;
         EXPECT_EQ(Entry(), "");
@@ -318,22 +293,15 @@ TEST_F(DispatchTest, ClsInAnyCaseEmptiesThePaneAndSendsAnEmptyLine) {
     EXPECT_NE(GetWindowLongPtrA(windows.pane, GWL_STYLE) & WS_VISIBLE, 0);
 }
 
-TEST_F(DispatchTest, ExitInAnyCaseRequestsCloseAndWritesNothing) {
-    Enter("eXiT");
-    EXPECT_EQ(closeRequests, 1);
-    EXPECT_EQ(Entry(), "");
-    Enter("EXIT");
-    EXPECT_EQ(closeRequests, 2);
-    EXPECT_EQ(History(), (std::vector<std::string>{"eXiT"}));
-    Enter("echo after");
-    EXPECT_EQ(InputAfter(12), "echo after\r\n");
-}
-
-TEST_F(DispatchTest, HistoryIsDistinctIgnoringCaseInOrderOfEntry) {
-    for (const char* line : {"dir", "ver", "DIR", "cls", "exit", "Ver", "a", "dir", "b"}) {
+// "exit" in any case asks the window to close and writes nothing. The history keeps each line
+// once, whatever its case, in the order first entered.
+TEST_F(DispatchTest, ExitRequestsCloseAndTheHistoryKeepsEachLineOnce) {
+    for (const char* line : {"dir", "eXiT", "ver", "DIR", "EXIT", "cls", "Ver", "a", "dir", "b"})
         Enter(line);
-    }
-    EXPECT_EQ(History(), (std::vector<std::string>{"dir", "ver", "cls", "exit", "a", "b"}));
+    EXPECT_EQ(closeRequests, 2);
+    EXPECT_EQ(Entry(), "");
+    EXPECT_EQ(History(), (std::vector<std::string>{"dir", "eXiT", "ver", "cls", "a", "b"}));
+    EXPECT_EQ(InputAfter(33), "dir\r\nver\r\nDIR\r\n\r\nVer\r\na\r\ndir\r\nb\r\n");
 }
 
 // This window has no steady tick: only the passes that the link asks for itself after a line
@@ -363,49 +331,39 @@ TEST_F(DispatchTest, LateAnswerShowsSoonWithoutATickAndThenTheWindowRests) {
 
 // The interpreter stops reading: lines wait in the queue, nothing blocks, and once it reads
 // again every line arrives in order. A line that finds the queue full stays in the entry field.
-class StalledDispatchTest : public DispatchTest {
-protected:
-    StalledDispatchTest() { startup = {"sleep 3000"}; }
-};
-
-TEST_F(StalledDispatchTest, LinesWaitInTheQueueWithoutBlockingAndArriveInOrder) {
+TEST_F(LinkTest, LinesWaitForAStalledInterpreterWithoutBlockingAndArriveInOrder) {
+    Launch({"sleep 3000"});
+    ASSERT_TRUE(ShowsAtEnd(kGreeting));
     std::string expected;
-    DWORD slowest = 0;
+    double slowest = 0;
     int accepted = 0;
-    for (int i = 0; i < 400; ++i) {
-        char line[300];
-        wsprintfA(line, "echo %04d %s", i, std::string(240, 'q').c_str());
-        DWORD start = GetTickCount();
+    for (; accepted < 400; ++accepted) {
+        const std::string line = "echo " + std::to_string(1000 + accepted) + std::string(240, 'q');
+        const double start = NowMs();
         Enter(line);
-        DWORD took = GetTickCount() - start;
-        if (took > slowest) slowest = took;
-        if (Entry().empty()) {
-            ++accepted;
-            expected += std::string(line) + "\r\n";
-        } else {
+        slowest = std::max(slowest, NowMs() - start);
+        if (!Entry().empty()) {
             // Full: the text stays for another Enter, and the history does not take it.
             EXPECT_EQ(Entry(), line);
             EXPECT_EQ(History().size(), static_cast<size_t>(accepted));
             break;
         }
+        expected += line + "\r\n";
     }
-    EXPECT_LT(slowest, 100u) << "a write waited for the interpreter";
+    EXPECT_LT(slowest, 100) << "a write waited for the interpreter";
     EXPECT_GT(accepted, 200);  // 64 KiB of lines fit
     EXPECT_LT(accepted, 400) << "the queue never filled";
     EXPECT_EQ(InputAfter(expected.size()), expected);
 }
 
-class SlowDispatchTest : public DispatchTest {
-protected:
-    SlowDispatchTest() { startup = {"sleep 400"}; }
-};
-
 // Closing while lines wait: the stop line goes behind them, and they are written during the
 // second that the stop allows.
-TEST_F(SlowDispatchTest, StopLineFollowsTheQueuedLines) {
+TEST_F(LinkTest, StopLineFollowsTheQueuedLines) {
+    Launch({"sleep 400"});
+    ASSERT_TRUE(ShowsAtEnd(kGreeting));
     std::string expected;
     for (int i = 0; i < 20; ++i) {
-        std::string line = "echo queued " + std::to_string(i) + " " + std::string(100, 'z');
+        const std::string line = "echo queued " + std::to_string(i) + " " + std::string(100, 'z');
         Enter(line);
         expected += line + "\r\n";
     }

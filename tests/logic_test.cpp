@@ -159,17 +159,20 @@ TEST(CommandText, EachAnsiCharacterIsSentExactlyOrRefused) {
     }
 }
 
-// What the window tests do not reach: the text past the longest line counts first, LF, and a
-// paste's end and its later pieces.
+// The longest line and one past it, what lies past it counts first, line ends, and a paste's end
+// and its later pieces.
 TEST(CommandText, EdgesOfLinesAndPastes) {
     EXPECT_EQ(Made(""), "\r\n");
+    EXPECT_EQ(Made(std::string(259, 'x')), std::string(259, 'x') + "\r\n");
+    EXPECT_EQ(Made(std::string(260, 'x')), "refused 259--1");
     EXPECT_EQ(Made(std::string(300, '\x80')), "refused 259--1");
     EXPECT_EQ(Made("a\nb"), "refused 1-2");
     // A character the field shows but the ANSI code page lacks (put there by an input method or
     // another program) is refused, not sent as the "?" an ANSI read of the field would give.
     EXPECT_EQ(Made(L"echo \x0414\x043E\x043C"), "refused 5-6");
 
-    EXPECT_FALSE(FieldTakesPaste(L"dir\n", 4));
+    for (const wchar_t* refused : {L"dir\n", L"a\rb", L"ok\r\n", L"\x0100"})
+        EXPECT_FALSE(FieldTakesPaste(refused, wcslen(refused))) << refused;
     EXPECT_TRUE(FieldTakesPaste(L"ok\0\x0414", 4));  // the text ends at its first zero
     EXPECT_TRUE(FieldTakesPaste(L"ok\x0414", 2));
     const std::wstring many(1000, L'a');

@@ -12,11 +12,8 @@ const char kGreeting[] = "FAKE READY\r\n";
 // Written after each flood.
 const char kFloodEnd[] = "FLOOD END\r\n";
 
-// A flood is made of lines of one length, at least kFloodLineMin bytes: line k is k modulo 10^8
-// in eight digits, a blank, letters from 'a' on, and CR LF. Only the digits change from line to
-// line.
-const size_t kFloodLineMin = 11;
-
+// A flood is made of lines of one length: line k is k modulo 10^8 in eight digits, a blank,
+// letters from 'a' on, and CR LF. Only the digits change from line to line.
 inline std::string FloodLineTemplate(size_t length) {
     std::string line(length, ' ');
     for (size_t i = 9; i + 2 < length; ++i)
@@ -58,17 +55,10 @@ inline uint64_t SplitMixNext(uint64_t& state) {
 }
 
 inline unsigned char SplitMixByte(uint64_t& state) {
-    return static_cast<unsigned char>(SplitMixNext(state) & 0xFF);
+    return static_cast<unsigned char>(SplitMixNext(state));
 }
 
-// The stand-in's `rand SEED N` writes the first N bytes of the stream for SEED, in writes of
-// 1..kRandomMaxChunk bytes whose sizes come from a second generator seeded with SEED ^ 0x5555.
-const uint64_t kRandomMaxChunk = 8192;
-
-inline size_t RandomChunkSize(uint64_t& state) {
-    return static_cast<size_t>(1 + SplitMixNext(state) % kRandomMaxChunk);
-}
-
+// The first `n` bytes of the stream that the stand-in's `rand SEED N` writes for `seed`.
 inline std::string RandomStream(uint64_t seed, size_t n) {
     std::string out(n, '\0');
     for (char& c : out)
