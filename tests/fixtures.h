@@ -187,11 +187,15 @@ protected:
         DestroyWindow(windows.main);
     }
 
-    // Starts the stand-in, which first runs each word of `startup` as a command.
-    void Launch(const std::vector<std::string>& startup = {}) {
+    // Starts the stand-in, which first runs each word of `startup` as a command, and waits for
+    // its greeting at the end of the pane unless `greeted` is false.
+    void Launch(const std::vector<std::string>& startup = {}, bool greeted = true) {
         SetComspec(run.Comspec(startup).c_str());
         ASSERT_EQ(SpawnInterpreter(windows), 1);
         running = true;
+        if (greeted) {
+            ASSERT_TRUE(ShowsAtEnd(kGreeting));
+        }
     }
     void Stop() {  // StopInterpreter, once
         if (running) StopInterpreter();

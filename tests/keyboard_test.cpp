@@ -67,8 +67,9 @@ protected:
 
 // Tab and Escape stay in the entry field, and Enter there never acts as a default button. Tab and
 // Shift+Tab in the pane lead back to the entry field, which is no tab stop, and leave the pane's
-// selection as it was.
-TEST_F(KeyboardTest, TabEscapeAndEnterStayInTheEntryFieldAndTabInThePaneLeadsBack) {
+// selection as it was. The field scrolls: the longest line the interpreter takes, typed key by
+// key, arrives whole.
+TEST_F(KeyboardTest, KeysStayInTheEntryFieldTabInThePaneLeadsBackAndTheLongestLineArrives) {
     for (WORD key : {VK_TAB, VK_ESCAPE, VK_TAB}) {
         Press(key);
         Sleep(100);
@@ -83,24 +84,18 @@ TEST_F(KeyboardTest, TabEscapeAndEnterStayInTheEntryFieldAndTabInThePaneLeadsBac
         EXPECT_TRUE(FocusSettlesOn(varnel.entry)) << (modifier ? "Shift+Tab" : "Tab");
         EXPECT_EQ(Selection(varnel.pane), std::make_pair(3, 3));
     }
-    for (char key : std::string("ECHO KEYS"))  // letter keys and the space bar: their own codes
-        Press(static_cast<WORD>(key));
-    EXPECT_TRUE(TypedLineArrives("echo keys")) << varnel.Pane();
-    EXPECT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
-}
-
-// The field scrolls: the longest line the interpreter takes can be typed whole.
-TEST_F(KeyboardTest, LongestLineTypedCharacterByCharacterArrivesWhole) {
-    std::string line = "echo ";
+    std::string line = "echo keys ";
     for (size_t i = 0; line.size() < 259; ++i)
         line += "abcdefghijklmnopqrstuvwxyz0123456789"[i % 36];
-    TypeCharacters(std::wstring(line.begin(), line.end()));
+    for (char c : line)  // the keys of letters, digits and the space bar: codes of their own
+        Press(static_cast<WORD>(toupper(static_cast<unsigned char>(c))));
     EXPECT_TRUE(WaitFor(
         "the typed line in the field", [&] { return varnel.EntryText().size() >= line.size(); },
         20000))
         << varnel.EntryText().size() << " characters in the field";
     ASSERT_EQ(varnel.EntryText(), line);
     EXPECT_TRUE(TypedLineArrives(line));
+    EXPECT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
 }
 
 // A character that the field's ANSI code page lacks is refused as it is typed or pasted, rather

@@ -131,15 +131,6 @@ std::string Made(const std::wstring& text) {
     return std::string(line, count);
 }
 
-// The same for a text in the ANSI code page, as most tests spell it.
-std::string Made(const std::string& ansi) {
-    std::wstring wide(ansi.size(), L'\0');
-    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(),
-                                                        static_cast<int>(ansi.size()), &wide[0],
-                                                        static_cast<int>(ansi.size()))));
-    return Made(wide);
-}
-
 // Every ANSI byte against the code pages at hand: a character goes as CharToOemA makes it when
 // that is the same character, read back in the OEM code page, and is refused otherwise.
 TEST(CommandText, EachAnsiCharacterIsSentExactlyOrRefused) {
@@ -152,9 +143,9 @@ TEST(CommandText, EachAnsiCharacterIsSentExactlyOrRefused) {
         MultiByteToWideChar(CP_OEMCP, 0, oem, 1, &read, 1);
         const bool exact = value != '\r' && value != '\n' && typed == read;
         if (exact) {
-            EXPECT_EQ(Made(ansi), std::string(oem) + "\r\n") << "byte " << value;
+            EXPECT_EQ(Made(std::wstring(1, typed)), std::string(oem) + "\r\n") << "byte " << value;
         } else {
-            EXPECT_EQ(Made(ansi), "refused 0-1") << "byte " << value;
+            EXPECT_EQ(Made(std::wstring(1, typed)), "refused 0-1") << "byte " << value;
         }
     }
 }
@@ -162,11 +153,11 @@ TEST(CommandText, EachAnsiCharacterIsSentExactlyOrRefused) {
 // The longest line and one past it, what lies past it counts first, line ends, and a paste's end
 // and its later pieces.
 TEST(CommandText, EdgesOfLinesAndPastes) {
-    EXPECT_EQ(Made(""), "\r\n");
-    EXPECT_EQ(Made(std::string(259, 'x')), std::string(259, 'x') + "\r\n");
-    EXPECT_EQ(Made(std::string(260, 'x')), "refused 259--1");
-    EXPECT_EQ(Made(std::string(300, '\x80')), "refused 259--1");
-    EXPECT_EQ(Made("a\nb"), "refused 1-2");
+    EXPECT_EQ(Made(L""), "\r\n");
+    EXPECT_EQ(Made(std::wstring(259, L'x')), std::string(259, 'x') + "\r\n");
+    EXPECT_EQ(Made(std::wstring(260, L'x')), "refused 259--1");
+    EXPECT_EQ(Made(std::wstring(300, L'\x20AC')), "refused 259--1");  // "€"s: the length first
+    EXPECT_EQ(Made(L"a\nb"), "refused 1-2");
     // A character the field shows but the ANSI code page lacks (put there by an input method or
     // another program) is refused, not sent as the "?" an ANSI read of the field would give.
     EXPECT_EQ(Made(L"echo \x0414\x043E\x043C"), "refused 5-6");

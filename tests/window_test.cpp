@@ -6,53 +6,30 @@ namespace {
 
 using WindowTest = VarnelTest;
 
-TEST_F(WindowTest, TypedLinesArriveExactlyTheAnswersShowAndClsEmptiesThePane) {
+// Typed lines arrive exactly and only their answers show; cls empties the pane. The history
+// keeps distinct lines in the order entered, the first spelling kept; the arrow keys reach the
+// combo box's own procedure and step through it, and Enter takes a recalled line like a typed one.
+TEST_F(WindowTest, TypedLinesArriveTheAnswersShowAndTheArrowKeysRecallThem) {
     Start();
-    ASSERT_TRUE(varnel.Type("echo hello from varnel"));
-    ASSERT_TRUE(varnel.Type("hex 41 00 42 0D 0A"));
-    ASSERT_TRUE(PaneEndsWith("AB\r\n"));
-    EXPECT_EQ(varnel.Pane(), std::string(kGreeting) + "hello from varnel\r\nAB\r\n");
-    ASSERT_TRUE(varnel.Type("CLS"));
-    EXPECT_EQ(varnel.Pane(), "");
-    ASSERT_TRUE(varnel.Type("echo after"));
-    ASSERT_TRUE(PaneEndsWith("after\r\n"));
-    EXPECT_EQ(varnel.Pane(), "after\r\n");
-    EXPECT_EQ(run.Input(), "echo hello from varnel\r\nhex 41 00 42 0D 0A\r\n\r\necho after\r\n");
-}
-
-// Typed "exit" and the close box end the same way: the stop line once, a second for the
-// interpreter to take it, exit code 0.
-TEST_F(WindowTest, ExitIsSentOnceAndTheProgramEndsWithZero) {
-    Start();
-    const double start = NowMs();
-    ASSERT_TRUE(varnel.Type("Exit"));
-    EXPECT_EQ(varnel.WaitForExit(), 0u);
-    EXPECT_GE(NowMs() - start, 900.0);
-    EXPECT_EQ(run.Input(), "exit\r\n");
-}
-
-TEST_F(WindowTest, CloseBoxSendsExitOnceAndEndsWithZero) {
-    Start();
-    PostMessageA(varnel.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_EQ(varnel.WaitForExit(), 0u);
-    EXPECT_EQ(run.Input(), "exit\r\n");
-}
-
-// Distinct lines in the order entered, the first spelling kept; the arrow keys reach the combo
-// box's own procedure and step through them, and Enter takes a recalled line like a typed one.
-TEST_F(WindowTest, HistoryKeepsDistinctLinesAndTheArrowKeysStepThroughIt) {
-    Start();
-    for (const char* line : {"dir", "DIR", "echo one", "cls", "Dir", "echo two"})
+    for (const char* line : {"dir", "echo one", "DIR"})
         ASSERT_TRUE(varnel.Type(line)) << line;
-    EXPECT_EQ(varnel.History(), (std::vector<std::string>{"dir", "echo one", "cls", "echo two"}));
+    ASSERT_TRUE(PaneEndsWith("one\r\n"));
+    EXPECT_EQ(varnel.Pane(), std::string(kGreeting) + "one\r\n");
+    for (const char* line : {"cls", "hex 41 00 42 0D 0A", "Dir", "echo two"})
+        ASSERT_TRUE(varnel.Type(line)) << line;
+    ASSERT_TRUE(PaneEndsWith("two\r\n"));
+    EXPECT_EQ(varnel.Pane(), "AB\r\ntwo\r\n");
+    EXPECT_EQ(varnel.History(), (std::vector<std::string>{"dir", "echo one", "cls",
+                                                          "hex 41 00 42 0D 0A", "echo two"}));
     for (const char* recalled : {"dir", "echo one"}) {
         PostMessageA(varnel.entry, WM_KEYDOWN, VK_DOWN, 0x01500001);
         EXPECT_TRUE(WaitFor(recalled, [&] { return varnel.EntryText() == recalled; }));
     }
     PostMessageA(varnel.entry, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    const std::string expected = "dir\r\nDIR\r\necho one\r\n\r\nDir\r\necho two\r\necho one\r\n";
-    EXPECT_TRUE(WaitFor("the lines", [&] { return run.Input().size() >= expected.size(); }));
-    EXPECT_EQ(run.Input(), expected);
+    ASSERT_TRUE(PaneEndsWith("two\r\none\r\n"));
+    EXPECT_EQ(
+        run.Input(),
+        "dir\r\necho one\r\nDIR\r\n\r\nhex 41 00 42 0D 0A\r\nDir\r\necho two\r\necho one\r\n");
 }
 
 // The user's text in the pane: output always goes at the end, and the caret, a selection and
@@ -104,8 +81,10 @@ TEST_F(WindowTest, TheViewFollowsOutputOnlyFromTheBottom) {
 }
 
 // The interpreter stops reading for seconds while it still writes: the window keeps answering,
-// keeps showing the output, and every typed line arrives afterwards, in order.
-TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindow) {
+// keeps showing the output, and every typed line arrives afterwards, in order. Then "exit", in
+// any case, ends the program as the close box does: the stop line once, a second for the
+// interpreter to take it, exit code 0.
+TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindowAndExitEndsTheProgram) {
     Start();
     ASSERT_TRUE(varnel.Type("drip 30 100"));
     std::string expected = "drip 30 100\r\n";
@@ -126,6 +105,11 @@ TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindow) {
         "the lines", [&] { return run.Input().size() >= expected.size(); }, 20000));
     EXPECT_EQ(run.Input(), expected);
     ASSERT_TRUE(PaneShows("line 59 "));
+    const double start = NowMs();
+    ASSERT_TRUE(varnel.Type("Exit"));
+    EXPECT_EQ(varnel.WaitForExit(), 0u);
+    EXPECT_GE(NowMs() - start, 900.0);
+    EXPECT_EQ(run.Input(), expected + "exit\r\n");
 }
 
 // A line goes whole and exact or not at all. Past the interpreter's longest line it would have
@@ -159,14 +143,15 @@ TEST_F(WindowTest, LinesThatCannotArriveWholeAndExactStayInTheField) {
     EXPECT_EQ(varnel.History(), std::vector<std::string>{typed});
 }
 
-TEST_F(WindowTest, WineCmdShowsAnEcho) {
+// Wine's own interpreter answers, and ends with the window when the close box is pressed.
+TEST_F(WindowTest, WineCmdShowsAnEchoAndEndsWithTheCloseBox) {
     char system[MAX_PATH];
     GetSystemDirectoryA(system, MAX_PATH);
     ASSERT_TRUE(varnel.Start((std::string(system) + "\\cmd.exe").c_str()));
     ASSERT_TRUE(varnel.WaitForWindow());
     ASSERT_TRUE(varnel.Type("echo shown by cmd"));
     ASSERT_TRUE(PaneShows("shown by cmd\r\n")) << varnel.Pane();
-    varnel.Close();
+    PostMessageA(varnel.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
     EXPECT_EQ(varnel.WaitForExit(), 0u);
 }
 
