@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -42,17 +43,10 @@ bool WaitFor(const char* what, F done, int timeoutMs = 5000) {
     return true;
 }
 
+// The whole of a file that another process may still be writing ("" when there is none).
 inline std::string ReadWholeFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    std::string data;
-    char buffer[65536];
-    for (DWORD got = 0; file != INVALID_HANDLE_VALUE &&
-                        ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0;)
-        data.append(buffer, got);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return data;
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 inline bool EndsWith(const std::string& text, const std::string& tail) {

@@ -2,7 +2,6 @@
 // thousands of seeded random cases, and every ANSI byte.
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <string>
 
 #include "byte_logic.h"
@@ -24,37 +23,33 @@ std::string RandomText(uint64_t& state, size_t size, unsigned density) {
 TEST(ByteRing, BehavesAsAQueueThroughEveryWrapAround) {
     uint64_t state = 7;
     ByteRing<97> ring;
-    std::deque<char> model;
-    char bytes[200];
+    std::string model;
+    char bytes[64];
     for (int step = 0; step < 20000; ++step) {
         const size_t count = static_cast<size_t>(SplitMixNext(state) % 60);
+        const size_t taken = std::min(count, model.size());
         switch (SplitMixNext(state) % 4) {
             case 0:
                 if (count > ring.Room()) break;
                 for (size_t i = 0; i < count; ++i)
                     bytes[i] = static_cast<char>(SplitMixByte(state));
                 ring.Push(bytes, count);
-                model.insert(model.end(), bytes, bytes + count);
+                model.append(bytes, count);
                 break;
-            case 1: {
-                const size_t taken = ring.Take(bytes, count);
-                ASSERT_EQ(taken, std::min(count, model.size()));
-                ASSERT_TRUE(std::equal(bytes, bytes + taken, model.begin())) << "step " << step;
-                model.erase(model.begin(), model.begin() + static_cast<long>(taken));
+            case 1:
+                ASSERT_EQ(ring.Take(bytes, count), taken);
+                ASSERT_EQ(std::string(bytes, taken), model.substr(0, taken)) << "step " << step;
+                model.erase(0, taken);
                 break;
-            }
-            case 2: {
-                const size_t dropped = std::min(count, model.size());
-                ring.Drop(dropped);
-                model.erase(model.begin(), model.begin() + static_cast<long>(dropped));
+            case 2:
+                ring.Drop(taken);
+                model.erase(0, taken);
                 break;
-            }
             default: {
                 size_t size = 0;
                 const char* front = ring.Front(&size);
-                ASSERT_LE(size, model.size());
                 ASSERT_TRUE(model.empty() || size > 0) << "no front while bytes wait";
-                ASSERT_TRUE(std::equal(front, front + size, model.begin())) << "step " << step;
+                ASSERT_EQ(std::string(front, size), model.substr(0, size)) << "step " << step;
             }
         }
         ASSERT_EQ(ring.Size(), model.size());
@@ -67,10 +62,8 @@ TEST(DropZeroBytes, KeepsEveryOtherByteInOrder) {
     for (int round = 0; round < 5000; ++round) {
         const size_t size = static_cast<size_t>(SplitMixNext(state) % 300);
         std::string text = RandomText(state, size, static_cast<unsigned>(round % 128));
-        std::string expected;
-        for (char c : text) {
-            if (c != '\0') expected += c;
-        }
+        std::string expected = text;
+        expected.erase(std::remove(expected.begin(), expected.end(), '\0'), expected.end());
         const size_t left = DropZeroBytes(&text[0], text.size());
         ASSERT_EQ(text.substr(0, left), expected) << "round " << round;
     }

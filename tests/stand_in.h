@@ -33,9 +33,7 @@ inline void SetFloodLineNumber(char* line, uint64_t number) {
 
 // The first `bytes` bytes of a flood of `lineLength`-byte lines (without its end marker).
 inline std::string FloodText(size_t bytes, size_t lineLength = 80) {
-    std::string line = FloodLineTemplate(lineLength);
-    std::string text;
-    text.reserve(bytes + lineLength);
+    std::string line = FloodLineTemplate(lineLength), text;
     for (uint64_t number = 0; text.size() < bytes; ++number) {
         SetFloodLineNumber(&line[0], number);
         text += line;
