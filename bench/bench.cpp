@@ -1,19 +1,18 @@
 // Measures varnel.exe driven through its window, each figure beside a baseline taken in the same
-// run, and prints them as one table: the rows of Rows() below, each judged against its target.
+// run, and prints the rows of Rows() below as one table on standard output, each judged against
+// its target; progress goes to standard error.
 //
 //   varnel_bench.exe [only=flood,probe,latency,start,memory] [cores=one] [size32=BYTES]
 //                    [size64=BYTES] [imports32=A.dll,B.dll] [imports64=...] [allowed=A.dll,...]
 //
-// only= runs some of the measured parts; rows whose samples were not measured are left out.
-// cores=one says that the calling script (scripts/bench) has put all of Wine on one core. The
-// script also gives the executables' sizes and imports, read with objdump, and the DLLs they may
-// import (scripts/system-dlls.txt). The table goes to standard output, progress to standard error.
+// only= runs some parts; rows whose samples were not measured are left out. scripts/bench gives
+// cores=one when it has put all of Wine on one core, and the executables' sizes and imports (read
+// with objdump) and the DLLs they may import (scripts/system-dlls.txt).
 
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <psapi.h>
-#include <string.h>
 
 #include <atomic>
 #include <sstream>
@@ -25,10 +24,8 @@ namespace {
 
 const uint64_t kFloodBytes = 16 << 20;
 const uint64_t kMemoryFloods[2] = {10 << 20, 100 << 20};
-const int kFloodRounds = 5;
-const int kProbedFloodRounds = 3;
+const int kFloodRounds = 5, kProbedFloodRounds = 3, kStartRuns = 5;
 const size_t kPings = 50;
-const int kStartRuns = 5;
 const double kProbePeriodMs = 10.0;
 const DWORD kIdleProbingMs = 1000;
 // The floods that are timed start this long after the interpreter's greeting, on both sides, as
@@ -40,6 +37,8 @@ std::string MiB(uint64_t bytes) {
     return std::to_string(bytes >> 20) + " MiB";
 }
 
+const std::string kFlood = MiB(kFloodBytes) + " flood";
+
 std::string MedianOf(int count, const std::string& more = "") {
     return " (median of " + std::to_string(count) + more + ")";
 }
@@ -47,12 +46,8 @@ std::string MedianOf(int count, const std::string& more = "") {
 // The table, with the floods' rows for Wine on `cores`. Samples are named by the parts below that
 // measure them; "direct." names the baseline's.
 std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& allowedDlls) {
-    using S = Stat;
-    using C = Check;
-    const std::string flood = MiB(kFloodBytes) + " flood: ", in = ", Wine on " + cores;
-    const std::string shown = "flood written -> FLOOD END shown";
-    const std::string trip = "WM_NULL round trip during the floods: ";
-    const std::string latency = "command latency";
+    const std::string in = ", Wine on " + cores, shown = "flood written -> FLOOD END shown";
+    const std::string trip = "WM_NULL round trip during the floods: ", ping = "command latency";
     const std::string small = " (" + MiB(kMemoryFloods[0]);
     return {
         // Under Wine every read and write of a pipe is a request to the wineserver. Across cores
@@ -61,43 +56,35 @@ std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& 
         // of Wine on one core it is steady, and what the window adds is its own work alone. The
         // writing time is judged both ways; the end of the flood as the user sees it, with the
         // cores shared.
-        {flood + "interpreter's writing time" + MedianOf(kFloodRounds, in), S::kMedian, "writing",
-         "direct.writing", " ms", C::kTimesBaseline, 1.5},
-        {flood + "writing time, fastest-slowest" + in, S::kRange, "writing", "direct.writing",
-         " ms"},
-        {shown + MedianOf(kFloodRounds, in), S::kMedian, "tail", "direct.tail", " ms",
-         cores == "one core" ? C::kInfo : C::kAtMost, 200},
-        {shown + ", fastest-slowest" + in, S::kRange, "tail", "direct.tail", " ms"},
-        {trip + "worst", S::kMax, "probed", "idle", " ms", C::kAtMost, 50, " idle"},
-        {trip + "p95", S::kP95, "probed", "idle", " ms", C::kBelow, 20, " idle"},
-        {trip + "median", S::kMedian, "probed", "idle", " ms", C::kInfo, 0, " idle"},
-        {MiB(kFloodBytes) + " flood while probed: writing time" + MedianOf(kProbedFloodRounds),
-         S::kMedian, "probed.writing", "", " ms"},
-        {latency + " (" + std::to_string(kPings) + " pings): median", S::kMedian, "latency",
-         "direct.latency", " ms"},
-        {latency + ": p95", S::kP95, "latency", "direct.latency", " ms", C::kAtMost, 110},
-        {latency + ": worst", S::kMax, "latency", "direct.latency", " ms"},
-        {latency + " with a selection in the pane: p95", S::kP95, "selected", "latency", " ms",
-         C::kAtMost, 110, " without"},
-        {"start-up to greeting shown" + MedianOf(kStartRuns), S::kMedian, "start", "direct.start",
-         " ms", C::kPlusBaseline, 150, " direct"},
-        {"start-up: window found", S::kMedian, "window", "", " ms"},
-        {"start-up: interpreter running (its start event)", S::kMedian, "spawn", "", " ms"},
-        {"peak working set after " + MiB(kMemoryFloods[1]) + " flood", S::kMax, "peak.1", "peak.0",
-         " KiB", C::kPlusBaseline, 2048, small + ")"},
-        {"peak working set before the flood", S::kMax, "before.1", "before.0", " KiB", C::kInfo, 0,
-         small + " run)"},
-        {"size of win32/varnel.exe", S::kMax, "size32", "size64", " B", C::kAtMost, 32768,
-         " (win64)"},
-        {"DLLs imported by win32/varnel.exe", S::kWords, "imports32", "imports64", "",
-         C::kOnlyListed, 0, " (win64)", allowedDlls},
+        {kFlood + ": interpreter's writing time" + MedianOf(kFloodRounds, in), kMedian, "writing",
+         "direct.writing", kTimesBaseline, 1.5},
+        {kFlood + ": writing time, fastest-slowest" + in, kRange, "writing", "direct.writing"},
+        {shown + MedianOf(kFloodRounds, in), kMedian, "tail", "direct.tail",
+         cores == "one core" ? kInfo : kAtMost, 200},
+        {shown + ", fastest-slowest" + in, kRange, "tail", "direct.tail"},
+        {trip + "worst", kMax, "probed", "idle", kAtMost, 50, " idle"},
+        {trip + "p95", kP95, "probed", "idle", kBelow, 20, " idle"},
+        {trip + "median", kMedian, "probed", "idle", kInfo, 0, " idle"},
+        {kFlood + " while probed: writing time" + MedianOf(kProbedFloodRounds), kMedian,
+         "probed.writing", ""},
+        {ping + " (" + std::to_string(kPings) + " pings): median", kMedian, "latency",
+         "direct.latency"},
+        {ping + ": p95", kP95, "latency", "direct.latency", kAtMost, 110},
+        {ping + ": worst", kMax, "latency", "direct.latency"},
+        {ping + " with a selection in the pane: p95", kP95, "selected", "latency", kAtMost, 110,
+         " without"},
+        {"start-up to greeting shown" + MedianOf(kStartRuns), kMedian, "start", "direct.start",
+         kPlusBaseline, 150, " direct"},
+        {"start-up: window found", kMedian, "window", ""},
+        {"start-up: interpreter running (its start event)", kMedian, "spawn", ""},
+        {"peak working set after " + MiB(kMemoryFloods[1]) + " flood", kMax, "peak.1", "peak.0",
+         kPlusBaseline, 2048, small + ")", " KiB"},
+        {"peak working set before the flood", kMax, "before.1", "before.0", kInfo, 0,
+         small + " run)", " KiB"},
+        {"size of win32/varnel.exe", kMax, "size32", "size64", kAtMost, 32768, " (win64)", " B"},
+        {"DLLs imported by win32/varnel.exe", kWords, "imports32", "imports64", kOnlyListed, 0,
+         " (win64)", "", allowedDlls},
     };
-}
-
-Measurements g_measured;
-
-void Add(const std::string& name, double value) {
-    g_measured[name].values.push_back(value);
 }
 
 std::vector<std::string> Words(const std::string& list) {
@@ -108,118 +95,94 @@ std::vector<std::string> Words(const std::string& list) {
     return words;
 }
 
-// A flood on `side` once it has settled: the interpreter's writing time, and how long after the
-// flood its end was seen. `who` starts the samples' names.
-void TimeFlood(Side&& side, const std::string& who) {
-    Sleep(kSettleMs);
-    Flood flood = side.TypeFlood(kFloodBytes);
-    Add(who + "writing", flood.writingMs);
-    Add(who + "tail", flood.shownMs - flood.endMs);
-}
-
-// A 16 MiB flood through varnel.exe against the same flood drained by a tight loop of blocking
-// reads, kFloodRounds of each, taken in turns. Nothing but the flood runs meanwhile on either
-// side.
+// A 16 MiB flood through varnel.exe against the same flood drained directly, kFloodRounds of each,
+// taken in turns, each once its side has settled; nothing else runs meanwhile on either side. The
+// interpreter's writing time, and how long after the flood its end was seen.
 void BenchFloodThroughput() {
+    auto time = [](Side&& side, const std::string& who) {
+        Sleep(kSettleMs);
+        const Flood flood = side.TypeFlood(kFloodBytes);
+        Add(who + "writing", flood.writingMs);
+        Add(who + "tail", flood.shownMs - flood.endMs);
+    };
     for (int round = 1; round <= kFloodRounds; ++round) {
-        const std::string of = " " + std::to_string(round) + "/" + std::to_string(kFloodRounds);
-        Progress(MiB(kFloodBytes) + " flood drained directly" + of);
-        TimeFlood(DirectFake("bench-flood"), "direct.");
-        Progress(MiB(kFloodBytes) + " flood through varnel.exe" + of);
-        TimeFlood(Varnel("bench-flood"), "");
+        Progress(kFlood + " drained directly", round, kFloodRounds);
+        time(DirectFake("bench-flood"), "direct.");
+        Progress(kFlood + " through varnel.exe", round, kFloodRounds);
+        time(Varnel("bench-flood"), "");
     }
-}
-
-// The round trips of a WM_NULL sent to varnel's window every kProbePeriodMs while `meanwhile`
-// runs (10 s when unanswered). They are sent from a thread of their own, so that nothing else the
-// benchmark does waits in line.
-template <typename F>
-std::vector<double> RoundTripsDuring(const VarnelProcess& process, F meanwhile) {
-    std::vector<double> trips;
-    std::atomic<bool> stop{false};
-    std::thread prober([&] {
-        for (double next = NowMs(); !stop;
-             Sleep(static_cast<DWORD>(std::max(0.0, next - NowMs())))) {
-            double trip = process.RoundTripMs(10000);
-            trips.push_back(trip < 0 ? 10000 : trip);
-            next = std::max(next + kProbePeriodMs, NowMs());
-        }
-    });
-    meanwhile();
-    stop = true;
-    prober.join();
-    return trips;
 }
 
 // The window's answers to a WM_NULL every kProbePeriodMs during 16 MiB floods, against the same
 // window idle. The probes are load of their own on Wine, so these floods are not the ones timed
 // above; their writing time is shown for comparison.
 void BenchFloodResponsiveness() {
+    // Adds to `name` the round trips while `meanwhile` runs (10 s when unanswered), sent from a
+    // thread of their own so that nothing else the benchmark does waits in line.
+    auto probeDuring = [](const VarnelProcess& process, const std::string& name, auto meanwhile) {
+        std::vector<double> trips;
+        std::atomic<bool> stop{false};
+        std::thread prober([&] {
+            for (double next = NowMs(); !stop;
+                 Sleep(static_cast<DWORD>(std::max(0.0, next - NowMs())))) {
+                double trip = process.RoundTripMs(10000);
+                trips.push_back(trip < 0 ? 10000 : trip);
+                next = std::max(next + kProbePeriodMs, NowMs());
+            }
+        });
+        meanwhile();
+        stop = true;
+        prober.join();
+        g_measured[name].values.insert(g_measured[name].values.end(), trips.begin(), trips.end());
+    };
     for (int round = 1; round <= kProbedFloodRounds; ++round) {
-        Progress(MiB(kFloodBytes) + " flood through varnel.exe, window probed " +
-                 std::to_string(round) + "/" + std::to_string(kProbedFloodRounds));
+        Progress(kFlood + " through varnel.exe, window probed", round, kProbedFloodRounds);
         Varnel varnel("bench-probed-flood");
         if (round == 1) {
             Sleep(200);
-            g_measured["idle"].values =
-                RoundTripsDuring(varnel.process, [] { Sleep(kIdleProbingMs); });
+            probeDuring(varnel.process, "idle", [] { Sleep(kIdleProbingMs); });
         }
-        auto flood = [&] { Add("probed.writing", varnel.TypeFlood(kFloodBytes).writingMs); };
-        for (double trip : RoundTripsDuring(varnel.process, flood))
-            Add("probed", trip);
+        probeDuring(varnel.process, "probed",
+                    [&] { Add("probed.writing", varnel.TypeFlood(kFloodBytes).writingMs); });
     }
 }
 
-// Pings, each after a random pause of up to 100 ms: the time from its line reaching the stand-in
-// (its ping event) to its answer being seen. With `selectIn`, that pane's first line is selected
-// before each ping, as by a user about to copy it.
-void Pings(Side& side, const std::string& name, uint64_t& pauses, HWND selectIn = nullptr) {
-    std::vector<double> seen;
-    for (size_t i = 1; i <= kPings; ++i) {
-        Sleep(static_cast<DWORD>(SplitMixNext(pauses) % 101));
-        if (selectIn) SendMessageA(selectIn, EM_SETSEL, 0, strlen(kGreeting) - 2);
-        seen.push_back(
-            side.Answer("ping " + std::to_string(i), "pong " + std::to_string(i) + "\r\n"));
-    }
-    // The stand-in serves the pings in turn.
-    const auto reached = side.run.EventsNamed("ping");
-    for (size_t i = 0; i < kPings; ++i) {
-        if (i >= reached.size() || reached[i].size() != 2 || reached[i][0] != i + 1)
-            Fail("ping " + std::to_string(i + 1) + " went missing");
-        Add(name, seen[i] - reached[i][1]);
-    }
-}
-
-// Typed pings: directly, through varnel.exe, and through varnel.exe with a selection in its pane.
-// Wherever the program puts the answer then, the pane shows it.
+// Typed pings, each after a random pause of up to 100 ms: the time from its line reaching the
+// stand-in (its ping event) to its answer being seen. Directly, through varnel.exe, and through it
+// with a selection in its pane: wherever the program puts the answer then, the pane shows it.
 void BenchLatency() {
     uint64_t pauses = 0x6a09e667f3bcc908ULL;
+    auto pings = [&](Side&& side, const std::string& name) {
+        std::vector<double> seen;
+        for (size_t i = 1; i <= kPings; ++i) {
+            Sleep(static_cast<DWORD>(SplitMixNext(pauses) % 101));
+            seen.push_back(
+                side.Answer("ping " + std::to_string(i), "pong " + std::to_string(i) + "\r\n"));
+        }
+        // The stand-in serves the pings in turn.
+        const auto reached = side.run.EventsNamed("ping");
+        for (size_t i = 0; i < kPings; ++i) {
+            if (i >= reached.size() || reached[i].size() != 2 || reached[i][0] != i + 1)
+                Fail("ping " + std::to_string(i + 1) + " went missing");
+            Add(name, seen[i] - reached[i][1]);
+        }
+    };
     Progress("command latency, directly");
-    {
-        DirectFake direct("bench-ping");
-        Pings(direct, "direct.latency", pauses);
-    }
+    pings(DirectFake("bench-ping"), "direct.latency");
     Progress("command latency through varnel.exe");
-    {
-        Varnel varnel("bench-ping");
-        Pings(varnel, "latency", pauses);
-    }
+    pings(Varnel("bench-ping"), "latency");
     Progress("command latency through varnel.exe, a selection in the pane");
-    Varnel varnel("bench-ping");
-    Pings(varnel, "selected", pauses, varnel.process.pane);
+    pings(Varnel("bench-ping", true), "selected");
 }
 
 // From CreateProcess to the greeting shown, against the stand-in started on pipes.
 void BenchStartUp() {
     Progress("start-up");
     for (int i = 0; i < kStartRuns; ++i) {
-        {
-            DirectFake direct("bench-start");
-            Add("direct.start", direct.readyMs - direct.startMs);
-        }
+        Add("direct.start", DirectFake("bench-start").readyMs);
         Varnel varnel("bench-start");
-        Add("start", varnel.readyMs - varnel.startMs);
-        Add("window", varnel.windowMs - varnel.startMs);
+        Add("start", varnel.readyMs);
+        Add("window", varnel.windowMs);
         auto started = varnel.run.EventsNamed("start");
         if (started.size() != 1 || started[0].size() != 1) Fail("no start event");
         Add("spawn", started[0][0] - varnel.startMs);
@@ -233,17 +196,15 @@ void BenchMemory() {
     for (int i = 0; i < 2; ++i) {
         Progress(MiB(kMemoryFloods[i]) + " flood for the peak working set");
         Varnel varnel("bench-memory");
-        auto peak = [&] {
-            PROCESS_MEMORY_COUNTERS counters{};
-            if (!GetProcessMemoryInfo(varnel.process.info.hProcess, &counters, sizeof(counters)) ||
-                counters.PeakWorkingSetSize == 0) {
-                Fail("GetProcessMemoryInfo gave no peak working set");
-            }
-            return static_cast<double>(counters.PeakWorkingSetSize) / 1024;
+        auto peak = [&](const char* name) {
+            PROCESS_MEMORY_COUNTERS counters{};  // left at 0 when the call fails
+            GetProcessMemoryInfo(varnel.process.info.hProcess, &counters, sizeof(counters));
+            if (counters.PeakWorkingSetSize == 0) Fail("GetProcessMemoryInfo gave no peak");
+            Add(name + std::to_string(i), counters.PeakWorkingSetSize / 1024.0);
         };
-        Add("before." + std::to_string(i), peak());
+        peak("before.");
         varnel.TypeFlood(kMemoryFloods[i]);
-        Add("peak." + std::to_string(i), peak());
+        peak("peak.");
     }
 }
 
@@ -257,19 +218,17 @@ int main(int argc, char** argv) {
         if (equals) args[std::string(argv[i], static_cast<size_t>(equals - argv[i]))] = equals + 1;
     }
     const std::string only = "," + args["only"] + ",";
-    auto part = [&](const char* name) {
-        return only == ",," || only.find("," + std::string(name) + ",") != std::string::npos;
+    auto part = [&](const std::string& name) {
+        return only == ",," || only.find("," + name + ",") != std::string::npos;
     };
     if (part("flood")) BenchFloodThroughput();
     if (part("probe")) BenchFloodResponsiveness();
     if (part("latency")) BenchLatency();
     if (part("start")) BenchStartUp();
     if (part("memory")) BenchMemory();
-    for (const char* size : {"size32", "size64"})
-        if (args.count(size)) Add(size, atof(args[size].c_str()));
-    for (const char* imports : {"imports32", "imports64"})
-        if (args.count(imports)) g_measured[imports].words = Words(args[imports]);
-    const std::string cores = args["cores"] == "one" ? "one core" : "all cores";
-    PrintTable(Rows(cores, Words(args["allowed"])), g_measured);
+    // The script's own measurements: the sizes as numbers, the imports as words.
+    for (const char* name : {"size32", "size64", "imports32", "imports64"})
+        if (args.count(name)) g_measured[name] = {{atof(args[name].c_str())}, Words(args[name])};
+    PrintTable(Rows(args["cores"] == "one" ? "one core" : "all cores", Words(args["allowed"])));
     return 0;
 }

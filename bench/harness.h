@@ -7,10 +7,10 @@
 
 #include <windows.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,8 +20,9 @@
 
 inline const double g_benchStart = NowMs();
 
-// Progress goes to standard error, with the seconds since the benchmark started.
-inline void Progress(const std::string& text) {
+// Progress goes to standard error, with the seconds since the start ("2/5": round 2 of 5).
+inline void Progress(std::string text, int round = 0, int rounds = 0) {
+    if (rounds) text += " " + std::to_string(round) + "/" + std::to_string(rounds);
     fprintf(stderr, "bench: %5.1f s  %s\n", (NowMs() - g_benchStart) / 1000, text.c_str());
     fflush(stderr);
 }
@@ -31,58 +32,32 @@ inline void Progress(const std::string& text) {
     ExitProcess(1);
 }
 
-// When `done` first held, looked at as often as WaitFor looks; the benchmark fails if it never did
-// within `timeoutMs`.
-template <typename Done>
-double WhenDone(const std::string& what, Done done, int timeoutMs) {
-    if (!WaitFor(what.c_str(), done, timeoutMs)) Fail("no sign of " + what);
-    return NowMs();
-}
-
-// When the pane first held `text` anywhere (a short pane: all of it is read at each look).
-inline double WaitForText(HWND pane, const std::string& text, int timeoutMs) {
-    return WhenDone(
-        "'" + text + "' in the pane",
-        [&] { return ControlText(pane).find(text) != std::string::npos; }, timeoutMs);
-}
-
 // When the pane first ended with the flood's end. A flood makes the pane's text long: it is read
 // only when its last lines fit (the end may follow a flood's partial last line) and its length
 // has changed or a while has passed. (EM_GETLINE is not used: sent from another process under Wine
 // 8 it can make the pane's process fail its reply and die.)
 inline double WaitForFloodEnd(HWND pane, int timeoutMs) {
-    const std::string end = kFloodEnd;
-    auto send = [&](UINT message, LRESULT wParam) {
-        return SendMessageA(pane, message, static_cast<WPARAM>(wParam), 0);
-    };
+    auto send = [&](UINT message, WPARAM w) { return SendMessageA(pane, message, w, 0); };
     auto lineLength = [&](LRESULT line) { return send(EM_LINELENGTH, send(EM_LINEINDEX, line)); };
     LRESULT lastLength = -1;
     double lastRead = 0;
     auto ended = [&] {
         LRESULT count = send(EM_GETLINECOUNT, 0), length = send(WM_GETTEXTLENGTH, 0);
         if (count < 2 || lineLength(count - 1) != 0) return false;
-        if (lineLength(count - 2) < static_cast<LRESULT>(end.size() - 2)) return false;
+        if (lineLength(count - 2) < static_cast<LRESULT>(strlen(kFloodEnd) - 2)) return false;
         if (length == lastLength && NowMs() - lastRead < 50) return false;
         lastLength = length;
         lastRead = NowMs();
-        return EndsWith(ControlText(pane), end);
+        return EndsWith(ControlText(pane), kFloodEnd);
     };
-    return WhenDone("the flood's end in the pane", ended, timeoutMs);
+    if (!WaitFor("FLOOD END", ended, timeoutMs)) Fail("no sign of the flood's end in the pane");
+    return NowMs();
 }
 
-// A flood as the stand-in reports it (the time spent writing it, when it ended), and when its end
-// was seen.
+// A flood: the stand-in's report (time spent writing it, when it ended), and when its end was seen.
 struct Flood {
     double writingMs = 0, endMs = 0, shownMs = 0;
 };
-
-// The stand-in's report of its flood of `bytes`, once it has written it.
-inline std::optional<Flood> ReportedFlood(const FakeRun& run, uint64_t bytes) {
-    auto floods = run.EventsNamed("flood");
-    if (floods.empty() || floods.back().size() < 3) return std::nullopt;
-    if (floods.back()[0] != static_cast<double>(bytes)) return std::nullopt;
-    return Flood{floods.back()[1], floods.back()[2]};
-}
 
 // The stand-in interpreter driven by the benchmark: directly on two pipes (the baseline) or
 // through varnel.exe's window. Either is ready once the stand-in's greeting has been seen.
@@ -90,16 +65,36 @@ class Side {
 public:
     FakeRun run;
     double startMs = NowMs();  // just before the stand-in (or varnel.exe) was started
-    double readyMs = 0;        // when the greeting was seen
+    double readyMs = 0;        // how long after that the greeting was seen
 
     virtual ~Side() = default;
     // Sends `line`; returns when `answer` was seen.
     virtual double Answer(const std::string& line, const std::string& answer) = 0;
+
     // Has the stand-in write a flood of `bytes` and waits until its end has been seen.
-    virtual Flood TypeFlood(uint64_t bytes) = 0;
+    Flood TypeFlood(uint64_t bytes) {
+        Flood flood;
+        flood.shownMs = FloodShown(bytes);
+        if (!Reported(bytes, &flood)) Fail("no whole flood");
+        return flood;
+    }
 
 protected:
     explicit Side(const char* name) : run(name) {}
+
+    // Starts a flood of `bytes`; returns when its end was seen, here as any answer.
+    virtual double FloodShown(uint64_t bytes) {
+        return Answer("flood " + std::to_string(bytes), kFloodEnd);
+    }
+
+    // Whether the stand-in has reported its flood of `bytes` (into `flood`): it does once the flood
+    // is over, before writing its end.
+    bool Reported(uint64_t bytes, Flood* flood = nullptr) const {
+        const auto floods = run.EventsNamed("flood");
+        if (floods.empty() || floods.back().size() < 3 || floods.back()[0] != bytes) return false;
+        if (flood) *flood = {floods.back()[1], floods.back()[2], flood->shownMs};
+        return true;
+    }
 };
 
 // The stand-in started the way varnel.exe starts its interpreter, hidden on two pipes of the
@@ -121,21 +116,19 @@ public:
         startup.wShowWindow = SW_HIDE;
         startup.hStdInput = inputRead;
         startup.hStdOutput = startup.hStdError = outputWrite;
-        std::string commandLine = run.Comspec();
-        BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &info_);
+        BOOL started = CreateProcessA(nullptr, run.Comspec().data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &info_);
         CloseHandle(inputRead);
         CloseHandle(outputWrite);
         if (!started) Fail("the stand-in did not start on pipes");
-        readyMs = ReadUntilEnd(kGreeting);
+        readyMs = ReadUntilEnd(kGreeting) - startMs;
     }
 
     // Without its input the stand-in ends (it writes nothing more: each use reads to the end).
     ~DirectFake() override {
         CloseHandle(input_);
-        if (WaitForSingleObject(info_.hProcess, 5000) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(info_.hProcess, 5000) != WAIT_OBJECT_0)
             TerminateProcess(info_.hProcess, 99);
-        }
         CloseHandle(info_.hProcess);
         CloseHandle(info_.hThread);
         CloseHandle(output_);
@@ -147,14 +140,6 @@ public:
         WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         if (written != text.size()) Fail("the stand-in did not take " + line);
         return ReadUntilEnd(answer);
-    }
-
-    Flood TypeFlood(uint64_t bytes) override {
-        double shownMs = Answer("flood " + std::to_string(bytes), kFloodEnd);
-        std::optional<Flood> flood = ReportedFlood(run, bytes);
-        if (!flood) Fail("no whole flood");
-        flood->shownMs = shownMs;
-        return *flood;
     }
 
 private:
@@ -174,17 +159,18 @@ private:
     std::string tail_;
 };
 
-// varnel.exe with a fresh stand-in as its interpreter, closed again at the end.
+// varnel.exe with a fresh stand-in as its interpreter, closed again at the end. With `selecting`,
+// the pane's first line is selected before each line is typed, as by a user about to copy it.
 class Varnel : public Side {
 public:
     VarnelProcess process;
-    double windowMs = 0;  // when its window was found
+    double windowMs = 0;  // how long after its start its window was found
 
-    explicit Varnel(const char* name) : Side(name) {
+    explicit Varnel(const char* name, bool selecting = false) : Side(name), selecting_(selecting) {
         if (!process.Start(run.Comspec().c_str())) Fail("varnel.exe did not start");
         if (!process.WaitForWindow(30000)) Fail("varnel.exe showed no window");
-        windowMs = NowMs();
-        readyMs = WaitForText(process.pane, kGreeting, 30000);
+        windowMs = NowMs() - startMs;
+        readyMs = Shown(kGreeting, 30000) - startMs;
     }
 
     ~Varnel() override {
@@ -194,30 +180,38 @@ public:
 
     // Types `line` into the entry field; `answer` is looked for anywhere in the pane.
     double Answer(const std::string& line, const std::string& answer) override {
+        if (selecting_) SendMessageA(process.pane, EM_SETSEL, 0, strlen(kGreeting) - 2);
         process.Type(line);
-        return WaitForText(process.pane, answer, 10000);
+        return Shown(answer, 10000);
     }
 
-    Flood TypeFlood(uint64_t bytes) override {
+private:
+    // When the pane first held `text` anywhere (a short pane: all of it is read at each look).
+    double Shown(const std::string& text, int timeoutMs) {
+        auto shown = [&] { return process.Pane().find(text) != std::string::npos; };
+        if (!WaitFor(text.c_str(), shown, timeoutMs)) Fail("no sign of " + text + " in the pane");
+        return NowMs();
+    }
+
+    // The wait for the stand-in's report is woken by the change to its event file rather than by
+    // polling, so that during the flood the benchmark puts no load of its own on Wine.
+    double FloodShown(uint64_t bytes) override {
         const int kTimeoutMs = 120000;
         process.Type("flood " + std::to_string(bytes));
-        // The stand-in reports the flood once it is over. The wait is woken by the change to its
-        // event file rather than by polling, so that during the flood the benchmark puts no load
-        // of its own on Wine.
         const std::string directory = run.Base().substr(0, run.Base().find_last_of('\\'));
         HANDLE change = FindFirstChangeNotificationA(
             directory.c_str(), FALSE, FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE);
         if (change == INVALID_HANDLE_VALUE) Fail("cannot watch " + directory);
-        std::optional<Flood> flood;
-        for (double end = NowMs() + kTimeoutMs; !(flood = ReportedFlood(run, bytes));) {
+        for (double end = NowMs() + kTimeoutMs; !Reported(bytes);) {
             if (NowMs() > end) Fail("no whole flood");
             if (WaitForSingleObject(change, 100) == WAIT_OBJECT_0)
                 FindNextChangeNotification(change);
         }
         FindCloseChangeNotification(change);
-        flood->shownMs = WaitForFloodEnd(process.pane, kTimeoutMs);
-        return *flood;
+        return WaitForFloodEnd(process.pane, kTimeoutMs);
     }
+
+    bool selecting_;
 };
 
 // --- The table -----------------------------------------------------------------------------------
@@ -227,38 +221,40 @@ struct Samples {
     std::vector<double> values;
     std::vector<std::string> words;
 };
-using Measurements = std::map<std::string, Samples>;
+inline std::map<std::string, Samples> g_measured;
 
-enum class Stat { kMedian, kP95, kMax, kRange, kWords };
-// How a figure is judged: not at all, against a bound, against the baseline, or (kOnlyListed)
-// every word of it among the listed ones.
-enum class Check { kInfo, kAtMost, kBelow, kTimesBaseline, kPlusBaseline, kOnlyListed };
+inline void Add(const std::string& name, double value) {
+    g_measured[name].values.push_back(value);
+}
+
+// A figure's statistic, and how it is judged: not at all, against a bound, against the baseline,
+// or (kOnlyListed) every word of it among the listed ones.
+enum Stat { kMedian, kP95, kMax, kRange, kWords };
+enum Check { kInfo, kAtMost, kBelow, kTimesBaseline, kPlusBaseline, kOnlyListed };
 
 // One figure: a statistic of measured samples beside the same statistic of the baseline's, and
 // its target, from which both the target's text and the verdict come.
 struct Row {
     std::string figure;
     Stat stat;
-    std::string samples, baseline;  // names in Measurements; "" for no baseline
-    std::string unit;               // " ms", " KiB", " B" or ""
-    Check check = Check::kInfo;
-    double bound = 0;                      // in the unit shown
-    std::string baselineNote = "";         // after the baseline's value, e.g. " idle"
-    std::vector<std::string> listed = {};  // for kOnlyListed
+    std::string samples, baseline;  // names in g_measured; "" for no baseline
+    Check check = kInfo;
+    double bound = 0;                             // in the unit shown
+    std::string baselineNote = "", unit = " ms";  // the note follows the baseline, e.g. " idle"
+    std::vector<std::string> listed = {};         // for kOnlyListed
 };
-
-// Nearest-rank percentile; 0 for no samples.
-inline double Percentile(std::vector<double> samples, double percent) {
-    if (samples.empty()) return 0;
-    std::sort(samples.begin(), samples.end());
-    size_t rank = static_cast<size_t>(percent / 100 * static_cast<double>(samples.size()) + 0.999);
-    return samples[std::min(std::max<size_t>(rank, 1), samples.size()) - 1];
-}
 
 inline std::string Number(const char* format, double value) {
     char text[64];
     snprintf(text, sizeof(text), format, value);
     return text;
+}
+
+// Nearest-rank percentile; 0 for no samples.
+inline double Percentile(std::vector<double> samples, double percent) {
+    std::sort(samples.begin(), samples.end());
+    const auto rank = static_cast<size_t>(percent / 100 * samples.size() + 0.999);
+    return samples.empty() ? 0 : samples[std::clamp<size_t>(rank, 1, samples.size()) - 1];
 }
 
 // "KERNEL32.dll" is shown as "KERNEL32".
@@ -269,80 +265,61 @@ inline std::string ShortNames(const std::vector<std::string>& dlls) {
     return text;
 }
 
-// Whether there are words and each is one of `listed`, whatever its case.
-inline bool AllListed(const std::vector<std::string>& words,
-                      const std::vector<std::string>& listed) {
-    return !words.empty() && std::all_of(words.begin(), words.end(), [&](const std::string& word) {
-        return std::any_of(listed.begin(), listed.end(), [&](const std::string& dll) {
-            return lstrcmpiA(dll.c_str(), word.c_str()) == 0;
-        });
-    });
-}
-
-// Whether a row's figure meets its target, and the target's text.
-inline std::pair<bool, std::string> Judge(const Row& row, double value, double baseline,
-                                          const std::vector<std::string>& words) {
-    const std::string bound = Number("%g", row.bound);
-    switch (row.check) {
-        case Check::kInfo:
-            break;
-        case Check::kAtMost:
-            return {value <= row.bound, "<= " + bound + row.unit};
-        case Check::kBelow:
-            return {value < row.bound, "< " + bound + row.unit};
-        case Check::kTimesBaseline:
-            return {value <= row.bound * baseline, "<= " + bound + " x baseline"};
-        case Check::kPlusBaseline:
-            return {value <= baseline + row.bound, "<= baseline + " + bound + row.unit};
-        case Check::kOnlyListed:
-            return {AllListed(words, row.listed), ShortNames(row.listed) + " only"};
-    }
-    return {false, "-"};
-}
-
-// The cells of a row: figure, measured value, baseline, target, result. `baseline` is null when
-// the row has none.
+// The cells of a row: figure, measured value, baseline ("-" for none), target, result.
 inline std::vector<std::string> Cells(const Row& row, const Samples& m, const Samples* baseline) {
-    const double percent = row.stat == Stat::kMedian ? 50 : row.stat == Stat::kP95 ? 95 : 100;
+    const double percent = row.stat == kMedian ? 50 : row.stat == kP95 ? 95 : 100;
     auto value = [&](const Samples& s) { return Percentile(s.values, percent); };
     auto shown = [&](const Samples& s) {
-        if (row.stat == Stat::kWords) return ShortNames(s.words);
-        if (row.stat == Stat::kRange)
-            return Number("%.0f", Percentile(s.values, 0)) + Number("-%.0f", value(s)) + row.unit;
+        if (row.stat == kWords) return ShortNames(s.words);
+        if (row.stat == kRange)
+            return Number("%.0f-", Percentile(s.values, 0)) + Number("%.0f", value(s)) + row.unit;
         return Number(row.unit == " ms" ? "%.1f" : "%.0f", value(s)) + row.unit;
     };
+    auto listed = [&](const std::string& word) {  // whatever its case
+        for (const std::string& dll : row.listed)
+            if (lstrcmpiA(dll.c_str(), word.c_str()) == 0) return true;
+        return false;
+    };
+    // Each check's target text beside its verdict; the row's own is taken.
     const double v = value(m), base = baseline ? value(*baseline) : 0;
-    auto [met, target] = Judge(row, v, base, m.words);
-    const std::string ratio =
-        row.check == Check::kTimesBaseline ? Number(" (x%.2f)", v / base) : "";
-    const char* result = row.check == Check::kInfo ? "info" : met ? "met" : "MISSED";
+    const std::string bound = Number("%g", row.bound);
+    const std::map<Check, std::pair<std::string, bool>> targets = {
+        {kInfo, {"-", false}},
+        {kAtMost, {"<= " + bound + row.unit, v <= row.bound}},
+        {kBelow, {"< " + bound + row.unit, v < row.bound}},
+        {kTimesBaseline, {"<= " + bound + " x baseline", v <= row.bound * base}},
+        {kPlusBaseline, {"<= baseline + " + bound + row.unit, v <= base + row.bound}},
+        {kOnlyListed,
+         {ShortNames(row.listed) + " only",
+          !m.words.empty() && std::all_of(m.words.begin(), m.words.end(), listed)}},
+    };
+    const auto& [target, met] = targets.at(row.check);
+    const std::string ratio = row.check == kTimesBaseline ? Number(" (x%.2f)", v / base) : "";
     return {row.figure, shown(m) + ratio, baseline ? shown(*baseline) + row.baselineNote : "-",
-            target, result};
+            target, row.check == kInfo ? "info" : (met ? "met" : "MISSED")};
 }
 
-// Prints the rows whose samples were measured as one table on standard output.
-inline void PrintTable(const std::vector<Row>& rows, const Measurements& measured) {
+// Prints as one table on standard output the rows whose samples, and baseline's, were measured.
+inline void PrintTable(const std::vector<Row>& rows) {
     std::vector<std::vector<std::string>> lines = {
         {"Figure", "Measured", "Baseline", "Target", "Result"}};
     for (const Row& row : rows) {
-        auto samples = measured.find(row.samples), baseline = measured.find(row.baseline);
-        // A figure is shown only with its baseline, when it has one.
-        if (samples == measured.end() || (!row.baseline.empty() && baseline == measured.end()))
-            continue;
-        lines.push_back(
-            Cells(row, samples->second, baseline == measured.end() ? nullptr : &baseline->second));
+        auto m = g_measured.find(row.samples), b = g_measured.find(row.baseline);
+        const bool hasBaseline = b != g_measured.end();
+        if (m != g_measured.end() && (hasBaseline || row.baseline.empty()))
+            lines.push_back(Cells(row, m->second, hasBaseline ? &b->second : nullptr));
     }
-    int widths[5] = {}, total = 8;
-    for (int i = 0; i < 5; ++i) {
-        for (const auto& line : lines)
-            widths[i] = std::max(widths[i], static_cast<int>(line[i].size()));
-        total += widths[i];
-    }
+    size_t widths[4] = {};
+    for (const auto& line : lines)
+        for (size_t i = 0; i < 4; ++i)
+            widths[i] = std::max(widths[i], line[i].size());
     for (const auto& line : lines) {
-        for (int i = 0; i < 4; ++i)
-            printf("%-*s  ", widths[i], line[i].c_str());
-        printf("%s\n", line[4].c_str());
-        if (&line == &lines[0]) printf("%s\n", std::string(total, '-').c_str());
+        std::string text;
+        for (size_t i = 0; i < 4; ++i)
+            text += line[i] + std::string(widths[i] + 2 - line[i].size(), ' ');
+        printf("%s\n", (text += line[4]).c_str());
+        // Under the heading a rule as long as it ("Result" is the last column's widest cell).
+        if (&line == &lines[0]) printf("%s\n", std::string(text.size(), '-').c_str());
     }
     fflush(stdout);
 }
