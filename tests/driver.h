@@ -54,11 +54,6 @@ inline bool EndsWith(const std::string& text, const std::string& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Sets or (with nullptr) removes COMSPEC in this process, and so in the processes it starts.
-inline void SetComspec(const char* value) {
-    SetEnvironmentVariableA("COMSPEC", value);
-}
-
 // The visible top-level windows of a class that a process owns.
 inline std::vector<HWND> TopLevelWindows(DWORD processId, const char* className) {
     std::vector<HWND> found;
@@ -178,7 +173,7 @@ public:
         std::string path = BuildDir() + "\\varnel.exe", commandLine = "\"" + path + "\"";
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
-        SetComspec(comspec);
+        SetEnvironmentVariableA("COMSPEC", comspec);  // for the processes this one starts
         return CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                               nullptr, &startup, &info) != 0;
     }

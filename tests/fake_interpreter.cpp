@@ -270,7 +270,7 @@ void RunRand(const std::string& args) {
         size_t size = static_cast<size_t>(1 + SplitMixNext(size_state) % kRandomMaxChunk);
         if (size > total) size = static_cast<size_t>(total);
         for (size_t i = 0; i < size; ++i)
-            buffer[i] = static_cast<char>(SplitMixByte(data_state));
+            buffer[i] = static_cast<char>(SplitMixNext(data_state));
         if (!WriteAll(g_stdout, buffer, size)) return;
         total -= size;
     }

@@ -59,11 +59,8 @@ inline bool PutOnClipboard(HWND owner, const std::wstring& text) {
 inline void PumpMessages(int ms) {
     const double end = NowMs() + ms;
     do {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
+        for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);)
             DispatchMessageA(&msg);
-        }
         if (ms > 0) Sleep(1);
     } while (NowMs() < end);
 }
@@ -114,11 +111,8 @@ public:
                     slot_ = slots;
             }
         }
-        if (slot_) {
-            original_ = Write(replacement);
-        } else {
-            ADD_FAILURE() << function << " is not imported from kernel32.dll";
-        }
+        if (!slot_) ADD_FAILURE() << function << " is not imported from kernel32.dll";
+        if (slot_) original_ = Write(replacement);
     }
     ~ImportPatch() {
         if (slot_) Write(original_);
@@ -190,7 +184,7 @@ protected:
     // Starts the stand-in, which first runs each word of `startup` as a command, and waits for
     // its greeting at the end of the pane unless `greeted` is false.
     void Launch(const std::vector<std::string>& startup = {}, bool greeted = true) {
-        SetComspec(run.Comspec(startup).c_str());
+        SetEnvironmentVariableA("COMSPEC", run.Comspec(startup).c_str());
         ASSERT_EQ(SpawnInterpreter(windows), 1);
         running = true;
         if (greeted) {

@@ -24,12 +24,6 @@ void Press(WORD key, WORD modifier = 0) {
     Send({Key(modifier), Key(key), Key(key, KEYEVENTF_KEYUP), Key(modifier, KEYEVENTF_KEYUP)});
 }
 
-// Characters as such, the way an input method or another keyboard layout sends them.
-void TypeCharacters(const std::wstring& text) {
-    for (wchar_t c : text)
-        Send({Key(0, KEYEVENTF_UNICODE, c), Key(0, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, c)});
-}
-
 class KeyboardTest : public VarnelTest {
 protected:
     // Starts varnel.exe and brings its window to the foreground, where keystrokes go.
@@ -98,7 +92,9 @@ TEST_F(KeyboardTest, KeysStayInTheEntryFieldTabInThePaneLeadsBackAndTheLongestLi
 // than shown as a "?" that would go to the interpreter as a wildcard; so is a paste that would
 // hide a line break inside the line. A "?" typed as such stays.
 TEST_F(KeyboardTest, WhatTheFieldCannotHoldIsRefusedAsItIsTypedOrPasted) {
-    TypeCharacters(L"echo \x0414\x043E\x043C? caf\x00E9");
+    // Characters as such, the way an input method or another keyboard layout sends them.
+    for (wchar_t c : std::wstring(L"echo \x0414\x043E\x043C? caf\x00E9"))
+        Send({Key(0, KEYEVENTF_UNICODE, c), Key(0, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, c)});
     const std::string shown = "echo ? caf\xE9";
     EXPECT_TRUE(WaitFor("the typed text in the field",
                         [&] { return varnel.EntryText().size() >= shown.size(); }));

@@ -12,7 +12,7 @@ namespace {
 TEST_F(LinkTest, StopSendsExitOnceTakesASecondAndEndsTheInterpretersInput) {
     // The first launch of a process opens handles of Wine's own that stay; count from the second.
     FakeRun warmUp("warmup");
-    SetComspec(warmUp.Comspec().c_str());
+    SetEnvironmentVariableA("COMSPEC", warmUp.Comspec().c_str());
     ASSERT_EQ(SpawnInterpreter(windows), 1);
     StopInterpreter();
 
@@ -169,7 +169,7 @@ TEST_P(FailedLaunch, ShowsOneBoxNamingWhatWasToBeStartedAndStartsNothing) {
     std::string comspec = failure.comspec ? failure.comspec : "";
     if (comspec == "stand-in") comspec = run.Comspec();
     if (comspec == "too long") comspec = run.Comspec() + std::string(300, ' ') + "x";
-    SetComspec(failure.comspec ? comspec.c_str() : nullptr);
+    SetEnvironmentVariableA("COMSPEC", failure.comspec ? comspec.c_str() : nullptr);
     std::optional<ImportPatch> patch;
     if (failure.failingCall) patch.emplace(failure.failingCall, failure.replacement);
     auto launch = [&] {

@@ -14,7 +14,7 @@ namespace {
 std::string RandomText(uint64_t& state, size_t size, unsigned density) {
     std::string text(size, 'x');
     for (char& c : text) {
-        unsigned roll = SplitMixByte(state);
+        const unsigned roll = SplitMixNext(state) & 0xFF;
         c = roll < density ? '\n' : roll < 2 * density ? '\0' : static_cast<char>('a' + roll % 3);
     }
     return text;
@@ -32,7 +32,7 @@ TEST(ByteRing, BehavesAsAQueueThroughEveryWrapAround) {
             case 0:
                 if (count > ring.Room()) break;
                 for (size_t i = 0; i < count; ++i)
-                    bytes[i] = static_cast<char>(SplitMixByte(state));
+                    bytes[i] = static_cast<char>(SplitMixNext(state));
                 ring.Push(bytes, count);
                 model.append(bytes, count);
                 break;
@@ -114,9 +114,8 @@ std::string Made(const std::wstring& text) {
     TextRange refused{-2, -2};
     const size_t count =
         MakeInterpreterLine(text.data(), static_cast<int>(text.size()), ansi, line, &refused);
-    if (count == 0) {
+    if (count == 0)
         return "refused " + std::to_string(refused.start) + "-" + std::to_string(refused.end);
-    }
     EXPECT_EQ(line[count], '\0');
     WCHAR back[2 * kLongest + 1];
     const int units = MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, 2 * kLongest + 1);

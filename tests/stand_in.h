@@ -52,14 +52,10 @@ inline uint64_t SplitMixNext(uint64_t& state) {
     return z ^ (z >> 31);
 }
 
-inline unsigned char SplitMixByte(uint64_t& state) {
-    return static_cast<unsigned char>(SplitMixNext(state));
-}
-
 // The first `n` bytes of the stream that the stand-in's `rand SEED N` writes for `seed`.
 inline std::string RandomStream(uint64_t seed, size_t n) {
     std::string out(n, '\0');
     for (char& c : out)
-        c = static_cast<char>(SplitMixByte(seed));
+        c = static_cast<char>(SplitMixNext(seed));
     return out;
 }

@@ -141,9 +141,7 @@ TEST_F(WindowTest, LinesThatCannotArriveWholeAndExactStayInTheField) {
 
 // Wine's own interpreter answers, and ends with the window when the close box is pressed.
 TEST_F(WindowTest, WineCmdShowsAnEchoAndEndsWithTheCloseBox) {
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    ASSERT_TRUE(varnel.Start((std::string(system) + "\\cmd.exe").c_str()));
+    ASSERT_TRUE(varnel.Start("C:\\windows\\system32\\cmd.exe"));
     ASSERT_TRUE(varnel.WaitForWindow());
     ASSERT_TRUE(varnel.Type("echo shown by cmd"));
     ASSERT_TRUE(PaneShows("shown by cmd\r\n")) << varnel.Pane();
