@@ -73,10 +73,10 @@ public:
 
     // Has the stand-in write a flood of `bytes` and waits until its end has been seen.
     Flood TypeFlood(uint64_t bytes) {
-        Flood flood;
-        flood.shownMs = FloodShown(bytes);
-        if (!Reported(bytes, &flood)) Fail("no whole flood");
-        return flood;
+        const double shownMs = FloodShown(bytes);
+        const std::vector<double> report = Report(bytes);
+        if (report.empty()) Fail("no whole flood");
+        return {report[1], report[2], shownMs};
     }
 
 protected:
@@ -87,13 +87,12 @@ protected:
         return Answer("flood " + std::to_string(bytes), kFloodEnd);
     }
 
-    // Whether the stand-in has reported its flood of `bytes` (into `flood`): it does once the flood
-    // is over, before writing its end.
-    bool Reported(uint64_t bytes, Flood* flood = nullptr) const {
+    // The stand-in's report of its flood of `bytes`: the size, the time spent writing, when it
+    // ended. It comes once the flood is over, before the flood's end; empty until then.
+    std::vector<double> Report(uint64_t bytes) const {
         const auto floods = run.EventsNamed("flood");
-        if (floods.empty() || floods.back().size() < 3 || floods.back()[0] != bytes) return false;
-        if (flood) *flood = {floods.back()[1], floods.back()[2], flood->shownMs};
-        return true;
+        if (floods.empty() || floods.back().size() < 3 || floods.back()[0] != bytes) return {};
+        return floods.back();
     }
 };
 
@@ -105,9 +104,8 @@ public:
         SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
         HANDLE inputRead = nullptr, outputWrite = nullptr;
         if (!CreatePipe(&inputRead, &input_, &inheritable, kInputPipeSize) ||
-            !CreatePipe(&output_, &outputWrite, &inheritable, kOutputPipeSize)) {
+            !CreatePipe(&output_, &outputWrite, &inheritable, kOutputPipeSize))
             Fail("no pipes for the stand-in");
-        }
         SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
         SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOA startup{};
@@ -202,7 +200,7 @@ private:
         HANDLE change = FindFirstChangeNotificationA(
             directory.c_str(), FALSE, FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE);
         if (change == INVALID_HANDLE_VALUE) Fail("cannot watch " + directory);
-        for (double end = NowMs() + kTimeoutMs; !Reported(bytes);) {
+        for (double end = NowMs() + kTimeoutMs; Report(bytes).empty();) {
             if (NowMs() > end) Fail("no whole flood");
             if (WaitForSingleObject(change, 100) == WAIT_OBJECT_0)
                 FindNextChangeNotification(change);
@@ -276,9 +274,8 @@ inline std::vector<std::string> Cells(const Row& row, const Samples& m, const Sa
         return Number(row.unit == " ms" ? "%.1f" : "%.0f", value(s)) + row.unit;
     };
     auto listed = [&](const std::string& word) {  // whatever its case
-        for (const std::string& dll : row.listed)
-            if (lstrcmpiA(dll.c_str(), word.c_str()) == 0) return true;
-        return false;
+        auto same = [&](const std::string& dll) { return !lstrcmpiA(dll.c_str(), word.c_str()); };
+        return std::any_of(row.listed.begin(), row.listed.end(), same);
     };
     // Each check's target text beside its verdict; the row's own is taken.
     const double v = value(m), base = baseline ? value(*baseline) : 0;
