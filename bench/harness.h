@@ -186,8 +186,7 @@ public:
 private:
     // When the pane first held `text` anywhere (a short pane: all of it is read at each look).
     double Shown(const std::string& text, int timeoutMs) {
-        auto shown = [&] { return process.Pane().find(text) != std::string::npos; };
-        if (!WaitFor(text.c_str(), shown, timeoutMs)) Fail("no sign of " + text + " in the pane");
+        if (!process.PaneShows(text, timeoutMs)) Fail("no sign of " + text + " in the pane");
         return NowMs();
     }
 

@@ -203,6 +203,14 @@ public:
         SendMessageTimeoutA(entry, WM_KEYDOWN, VK_RETURN, 0x001C0001, SMTO_NORMAL, 5000, nullptr);
     }
     std::string Pane() const { return ControlText(pane); }
+    bool PaneShows(const std::string& text, int timeoutMs = 5000) const {
+        return WaitFor(("the pane to show " + text).c_str(),
+                       [&] { return Pane().find(text) != std::string::npos; }, timeoutMs);
+    }
+    bool PaneEndsWith(const std::string& tail, int timeoutMs = 5000) const {
+        return WaitFor(("the pane to end with " + tail).c_str(),
+                       [&] { return EndsWith(Pane(), tail); }, timeoutMs);
+    }
     std::string EntryText() const { return ControlText(entry); }
     std::vector<std::string> History() const { return ComboItems(combo); }
     // The exit code, or STILL_ACTIVE if the process has not ended within `timeoutMs`.

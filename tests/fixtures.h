@@ -238,15 +238,7 @@ protected:
     void Start(const std::vector<std::string>& startup = {}) {
         ASSERT_TRUE(varnel.Start(run.Comspec(startup).c_str()));
         ASSERT_TRUE(varnel.WaitForWindow());
-        ASSERT_TRUE(PaneShows(kGreeting));
-    }
-    bool PaneShows(const std::string& text, int timeoutMs = 5000) {
-        return WaitFor(("the pane to show " + text).c_str(),
-                       [&] { return varnel.Pane().find(text) != std::string::npos; }, timeoutMs);
-    }
-    bool PaneEndsWith(const std::string& tail, int timeoutMs = 5000) {
-        return WaitFor(("the pane to end with " + tail).c_str(),
-                       [&] { return EndsWith(varnel.Pane(), tail); }, timeoutMs);
+        ASSERT_TRUE(varnel.PaneShows(kGreeting));
     }
 
     FakeRun run{"window"};

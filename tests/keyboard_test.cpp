@@ -51,7 +51,7 @@ protected:
     }
     bool TypedLineArrives(const std::string& line) {
         Press(VK_RETURN);
-        return PaneShows(line.substr(5) + "\r\n") && run.Input() == line + "\r\n";
+        return varnel.PaneShows(line.substr(5) + "\r\n") && run.Input() == line + "\r\n";
     }
 };
 

@@ -13,11 +13,11 @@ TEST_F(WindowTest, TypedLinesArriveTheAnswersShowAndTheArrowKeysRecallThem) {
     Start();
     for (const char* line : {"dir", "echo one", "DIR"})
         ASSERT_TRUE(varnel.Type(line)) << line;
-    ASSERT_TRUE(PaneEndsWith("one\r\n"));
+    ASSERT_TRUE(varnel.PaneEndsWith("one\r\n"));
     EXPECT_EQ(varnel.Pane(), std::string(kGreeting) + "one\r\n");
     for (const char* line : {"cls", "hex 41 00 42 0D 0A", "Dir", "echo two"})
         ASSERT_TRUE(varnel.Type(line)) << line;
-    ASSERT_TRUE(PaneEndsWith("two\r\n"));
+    ASSERT_TRUE(varnel.PaneEndsWith("two\r\n"));
     EXPECT_EQ(varnel.Pane(), "AB\r\ntwo\r\n");
     EXPECT_EQ(varnel.History(), (std::vector<std::string>{"dir", "echo one", "cls",
                                                           "hex 41 00 42 0D 0A", "echo two"}));
@@ -26,7 +26,7 @@ TEST_F(WindowTest, TypedLinesArriveTheAnswersShowAndTheArrowKeysRecallThem) {
         EXPECT_TRUE(WaitFor(recalled, [&] { return varnel.EntryText() == recalled; }));
     }
     PostMessageA(varnel.entry, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    ASSERT_TRUE(PaneEndsWith("two\r\none\r\n"));
+    ASSERT_TRUE(varnel.PaneEndsWith("two\r\none\r\n"));
     EXPECT_EQ(
         run.Input(),
         "dir\r\necho one\r\nDIR\r\n\r\nhex 41 00 42 0D 0A\r\nDir\r\necho two\r\necho one\r\n");
@@ -36,17 +36,17 @@ TEST_F(WindowTest, TypedLinesArriveTheAnswersShowAndTheArrowKeysRecallThem) {
 // what the user typed there stay where the user left them.
 TEST_F(WindowTest, OutputGoesAtTheEndAndTheUsersCaretSelectionAndTextStay) {
     Start({"echo one", "echo two", "echo three"});
-    ASSERT_TRUE(PaneEndsWith("three\r\n"));
+    ASSERT_TRUE(varnel.PaneEndsWith("three\r\n"));
     const std::string before = varnel.Pane();
     SendMessageA(varnel.pane, EM_SETSEL, 13, 13);  // inside "one"
     ASSERT_TRUE(varnel.Type("echo four"));
-    ASSERT_TRUE(PaneEndsWith("four\r\n")) << varnel.Pane();
+    ASSERT_TRUE(varnel.PaneEndsWith("four\r\n")) << varnel.Pane();
     EXPECT_EQ(Selection(varnel.pane), std::make_pair(13, 13));
     SendMessageA(varnel.pane, WM_CHAR, 'Z', 0);
     const int start = sizeof(kGreeting) - 1, end = start + 18;  // "oZne", "two" and "three"
     SendMessageA(varnel.pane, EM_SETSEL, start, end);
     ASSERT_TRUE(varnel.Type("echo five"));
-    ASSERT_TRUE(PaneEndsWith("five\r\n")) << varnel.Pane();
+    ASSERT_TRUE(varnel.PaneEndsWith("five\r\n")) << varnel.Pane();
     EXPECT_EQ(varnel.Pane(), before.substr(0, 13) + "Z" + before.substr(13) + "four\r\nfive\r\n");
     EXPECT_EQ(Selection(varnel.pane), std::make_pair(start, end));
 }
@@ -64,7 +64,7 @@ TEST_F(WindowTest, TheViewFollowsOutputOnlyFromTheBottom) {
     };
     auto firstVisibleLine = [&] { return SendMessageA(varnel.pane, EM_GETFIRSTVISIBLELINE, 0, 0); };
     Start({"flood 40000"});
-    ASSERT_TRUE(PaneEndsWith(kFloodEnd));
+    ASSERT_TRUE(varnel.PaneEndsWith(kFloodEnd));
     ASSERT_TRUE(endInView()) << "the newest output is not in view";
     SendMessageA(varnel.pane, WM_VSCROLL, SB_TOP, 0);
     SendMessageA(varnel.pane, EM_LINESCROLL, 0, 100);
@@ -72,11 +72,11 @@ TEST_F(WindowTest, TheViewFollowsOutputOnlyFromTheBottom) {
     ASSERT_GT(reading, 50);
     ASSERT_FALSE(endInView());
     ASSERT_TRUE(varnel.Type("echo more"));
-    ASSERT_TRUE(PaneEndsWith("more\r\n"));
+    ASSERT_TRUE(varnel.PaneEndsWith("more\r\n"));
     EXPECT_EQ(firstVisibleLine(), reading) << "the view left the text the user reads";
     SendMessageA(varnel.pane, WM_VSCROLL, SB_BOTTOM, 0);
     ASSERT_TRUE(varnel.Type("flood 8000"));
-    ASSERT_TRUE(PaneEndsWith(kFloodEnd));
+    ASSERT_TRUE(varnel.PaneEndsWith(kFloodEnd));
     EXPECT_TRUE(endInView()) << "the view does not follow from the bottom";
 }
 
@@ -104,7 +104,7 @@ TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindowAndExitEndsTheProgram)
     ASSERT_TRUE(WaitFor(
         "the lines", [&] { return run.Input().size() >= expected.size(); }, 20000));
     EXPECT_EQ(run.Input(), expected);
-    ASSERT_TRUE(PaneShows("line 59 "));
+    ASSERT_TRUE(varnel.PaneShows("line 59 "));
     const double start = NowMs();
     ASSERT_TRUE(varnel.Type("Exit"));
     EXPECT_EQ(varnel.WaitForExit(), 0u);
@@ -144,7 +144,7 @@ TEST_F(WindowTest, WineCmdShowsAnEchoAndEndsWithTheCloseBox) {
     ASSERT_TRUE(varnel.Start("C:\\windows\\system32\\cmd.exe"));
     ASSERT_TRUE(varnel.WaitForWindow());
     ASSERT_TRUE(varnel.Type("echo shown by cmd"));
-    ASSERT_TRUE(PaneShows("shown by cmd\r\n")) << varnel.Pane();
+    ASSERT_TRUE(varnel.PaneShows("shown by cmd\r\n")) << varnel.Pane();
     PostMessageA(varnel.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
     EXPECT_EQ(varnel.WaitForExit(), 0u);
 }
@@ -180,7 +180,7 @@ TEST_F(WindowTest, ThousandsOfCommandsAndFloodsArriveInOrderAndLeaveTheHandlesLe
 // window that takes lines quietly and closes as usual.
 TEST_F(WindowTest, InterpreterEndingInAFloodHasItsOutputShownAndLeavesAUsableWindow) {
     Start({"flood 2000000", "echo last words", "exit 3"});
-    ASSERT_TRUE(PaneEndsWith(std::string(kFloodEnd) + "last words\r\n", 20000));
+    ASSERT_TRUE(varnel.PaneEndsWith(std::string(kFloodEnd) + "last words\r\n", 20000));
     const std::string shown = varnel.Pane();
     EXPECT_LE(shown.size(), 330u * 1024);
     EXPECT_TRUE(EndsWith(shown,

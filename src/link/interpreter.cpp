@@ -118,6 +118,9 @@ int SpawnInterpreter(const LinkWindows& windows) {
     g_inputWrite = input.write;
     g_outputRead = output.read;
     g_windows = windows;
+    // The scrollback's bound is the link's own: an edit control takes 30,000 characters unless
+    // told otherwise.
+    SendMessageA(windows.pane, EM_SETLIMITTEXT, 0, 0);
     ExpectOutput();
     return 1;
 }

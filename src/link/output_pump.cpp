@@ -134,7 +134,6 @@ void Show(size_t limit) {
     }
     s_text[text - s_text + count] = '\0';
 
-    Pane(EM_SETLIMITTEXT, 0);  // an edit control takes 30,000 characters unless told otherwise
     Pane(WM_SETREDRAW, FALSE);
     if (cut > 0) {
         Pane(EM_SETSEL, 0, static_cast<LPARAM>(cut));
