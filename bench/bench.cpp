@@ -2,7 +2,7 @@
 // run, and prints the rows of Rows() below as one table on standard output, each judged against
 // its target; progress goes to standard error.
 //
-//   varnel_bench.exe [only=flood,probe,latency,start,memory] [cores=one] [size32=BYTES]
+//   varnel_bench.exe [only=flood,probe,latency,start,close,memory] [cores=one] [size32=BYTES]
 //                    [size64=BYTES] [imports32=A.dll,B.dll] [imports64=...] [allowed=A.dll,...]
 //
 // only= runs some parts; rows whose samples were not measured are left out. scripts/bench gives
@@ -24,7 +24,7 @@ namespace {
 
 const uint64_t kFloodBytes = 16 << 20;
 const uint64_t kMemoryFloods[2] = {10 << 20, 100 << 20};
-const int kFloodRounds = 5, kProbedFloodRounds = 3, kStartRuns = 5;
+const int kFloodRounds = 5, kProbedFloodRounds = 3, kStartRuns = 5, kCloseRuns = 5;
 const size_t kPings = 50;
 const double kProbePeriodMs = 10.0;
 const DWORD kIdleProbingMs = 1000;
@@ -77,6 +77,13 @@ std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& 
          kPlusBaseline, 150, " direct"},
         {"start-up: window found", kMedian, "window", ""},
         {"start-up: interpreter running (its start event)", kMedian, "spawn", ""},
+        // The close waits up to a second for the interpreter to end on the stop line, then ends
+        // the programs still on its console; before, it always took a second, and with a
+        // program running it left that program and the interpreter running hidden.
+        {"close to process end, interpreter idle" + MedianOf(kCloseRuns), kMedian, "close.idle",
+         "direct.close", kAtMost, 100, " direct stop"},
+        {"close to process end, a program running" + MedianOf(kCloseRuns), kMedian, "close.busy",
+         "", kAtMost, 1200},
         {"peak working set after " + MiB(kMemoryFloods[1]) + " flood", kMax, "peak.1", "peak.0",
          kPlusBaseline, 2048, small + ")", " KiB"},
         {"peak working set before the flood", kMax, "before.1", "before.0", kInfo, 0,
@@ -189,6 +196,19 @@ void BenchStartUp() {
     }
 }
 
+// From WM_CLOSE until varnel.exe has ended, with the stand-in idle and with a program of its
+// running, against the stand-in on pipes ending on the stop line.
+void BenchClose() {
+    for (int i = 1; i <= kCloseRuns; ++i) {
+        Progress("close", i, kCloseRuns);
+        Add("direct.close", DirectFake("bench-close").StopMs());
+        Add("close.idle", Varnel("bench-close").CloseMs());
+        Varnel busy("bench-close-busy");
+        busy.Answer("run drip 600 100", "drip 2\r\n");
+        Add("close.busy", busy.CloseMs());
+    }
+}
+
 // The peak working set in KiB before and after a small and a large flood, each in its own
 // varnel.exe. That of another process from GetProcessMemoryInfo is, under Wine 8, the VmHWM of its
 // Unix process (checked against /proc/<pid>/status), so it needs no help from outside.
@@ -225,6 +245,7 @@ int main(int argc, char** argv) {
     if (part("probe")) BenchFloodResponsiveness();
     if (part("latency")) BenchLatency();
     if (part("start")) BenchStartUp();
+    if (part("close")) BenchClose();
     if (part("memory")) BenchMemory();
     // The script's own measurements: the sizes as numbers, the imports as words.
     for (const char* name : {"size32", "size64", "imports32", "imports64"})

@@ -97,7 +97,8 @@ protected:
 };
 
 // The stand-in started the way varnel.exe starts its interpreter, hidden on two pipes of the
-// program's own sizes, and read in the program's chunks by a tight loop of blocking reads.
+// program's own sizes with a console of its own, and read in the program's chunks by a tight loop
+// of blocking reads.
 class DirectFake : public Side {
 public:
     explicit DirectFake(const char* name) : Side(name) {
@@ -114,8 +115,8 @@ public:
         startup.wShowWindow = SW_HIDE;
         startup.hStdInput = inputRead;
         startup.hStdOutput = startup.hStdError = outputWrite;
-        BOOL started = CreateProcessA(nullptr, run.Comspec().data(), nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &info_);
+        BOOL started = CreateProcessA(nullptr, run.Comspec().data(), nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info_);
         CloseHandle(inputRead);
         CloseHandle(outputWrite);
         if (!started) Fail("the stand-in did not start on pipes");
@@ -130,6 +131,15 @@ public:
         CloseHandle(info_.hProcess);
         CloseHandle(info_.hThread);
         CloseHandle(output_);
+    }
+
+    // Sends the stop line; returns how long the stand-in then took to end.
+    double StopMs() {
+        const double start = NowMs();
+        DWORD written = 0;
+        WriteFile(input_, kStopLine, kStopLineLength, &written, nullptr);
+        if (WaitForSingleObject(info_.hProcess, 10000) != WAIT_OBJECT_0) Fail("no end on exit");
+        return NowMs() - start;
     }
 
     double Answer(const std::string& line, const std::string& answer) override {
@@ -171,9 +181,14 @@ public:
         readyMs = Shown(kGreeting, 30000) - startMs;
     }
 
-    ~Varnel() override {
+    ~Varnel() override { CloseMs(); }
+
+    // Closes the window; returns how long after that varnel.exe had ended.
+    double CloseMs() {
+        const double start = NowMs();
         process.Close();
         if (process.WaitForExit(10000) == STILL_ACTIVE) Fail("varnel.exe did not close");
+        return NowMs() - start;
     }
 
     // Types `line` into the entry field; `answer` is looked for anywhere in the pane.

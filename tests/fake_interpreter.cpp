@@ -1,6 +1,13 @@
 // Scripted stand-in for the command interpreter, started by the tests through COMSPEC.
 //
 //   fake_interpreter.exe BASE [STARTUP-COMMAND ...]
+//   fake_interpreter.exe                  BASE from the environment variable VARNEL_FAKE_BASE
+//   fake_interpreter.exe --program COMMAND ...
+//
+// As an interpreter it lives through Ctrl+C, as the system's interpreter does (event "ctrl-c").
+// With --program it is a program that the interpreter runs: it runs each COMMAND, then ends; it
+// reads no input, keeps no records, dies of Ctrl+C unless told to ignore it, and does not end with
+// the program that started it (each of its commands ends by itself).
 //
 // Every byte read from standard input is appended to BASE.in as soon as it is read, and the
 // notable moments are logged as "\r\n"-terminated lines in BASE.events:
@@ -30,6 +37,12 @@
 //   ping N           event "ping N <ms>", then "pong N\r\n" to stdout
 //   ignore-exit      from now on the bare "exit" line is ignored
 //   exit [CODE]      exit with CODE (0 when absent); "exit" is matched in any letter case
+//   run COMMANDS     a --program child running COMMANDS (separated by " ; ") on this console
+//                    and these standard handles; waits for it, not reading meanwhile. Events
+//                    "child <pid>", then "child-exit <code>"
+//   spawn COMMANDS   the same, in the background: no wait ("child <pid>")
+//   start COMMANDS   the same, in a console of its own, not waited for ("started <pid>")
+//   ignore-ctrl-c    Ctrl+C does nothing to this process from now on
 // Unknown and malformed lines are ignored. At the end of input the program exits with 0.
 //
 // Output goes straight to the raw handles with WriteFile, so stdout and stderr stay in order
@@ -64,6 +77,9 @@ HANDLE g_input_log = INVALID_HANDLE_VALUE;
 HANDLE g_event_log = INVALID_HANDLE_VALUE;
 LARGE_INTEGER g_qpc_frequency;
 bool g_ignore_bare_exit = false;
+
+// How `run`, `spawn` and `start` start their child.
+enum ChildKind { kWaited, kBackground, kOwnConsole };
 
 // Writes all of `size` bytes; false when the handle refuses them (e.g. the reader is gone).
 bool WriteAll(HANDLE handle, const void* data, size_t size) {
@@ -318,6 +334,55 @@ bool IsExitWord(const std::string& word) {
                                               "exit", 4) == CSTR_EQUAL;
 }
 
+std::wstring Widen(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    for (size_t i = 0; i < text.size(); ++i)
+        wide[i] = static_cast<unsigned char>(text[i]);
+    return wide;
+}
+
+// Starts this program with --program, each of `commands` (separated by " ; ") one argument.
+void RunChild(const std::string& commands, ChildKind kind) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(self) + L"\" --program";
+    for (size_t begin = 0; begin <= commands.size();) {
+        size_t end = commands.find(" ; ", begin);
+        if (end == std::string::npos) end = commands.size();
+        line += L" \"" + Widen(commands.substr(begin, end - begin)) + L"\"";
+        begin = end + 3;
+    }
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    if (kind != kOwnConsole) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = g_stdin;
+        startup.hStdOutput = g_stdout;
+        startup.hStdError = g_stderr;
+    }
+    PROCESS_INFORMATION child;
+    if (!CreateProcessW(self, &line[0], NULL, NULL, kind != kOwnConsole,
+                        kind == kOwnConsole ? CREATE_NEW_CONSOLE : 0, NULL, NULL, &startup,
+                        &child)) {
+        LogEvent("child failed");
+        return;
+    }
+    std::string event = kind == kOwnConsole ? "started " : "child ";
+    AppendDecimal(event, child.dwProcessId);
+    LogEvent(event);
+    if (kind == kWaited) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(child.hProcess, &code);
+        event = "child-exit ";
+        AppendDecimal(event, code);
+        LogEvent(event);
+    }
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+}
+
 // Runs one command line (without its line end).
 void RunCommand(const std::string& line) {
     const size_t blank = line.find(' ');
@@ -345,6 +410,10 @@ void RunCommand(const std::string& line) {
         RunDrip(args);
     } else if (word == "ignore-exit" && !has_args) {
         g_ignore_bare_exit = true;
+    } else if (word == "ignore-ctrl-c" && !has_args) {
+        SetConsoleCtrlHandler(NULL, TRUE);
+    } else if (word == "run" || word == "spawn" || word == "start") {
+        RunChild(args, word == "run" ? kWaited : word == "spawn" ? kBackground : kOwnConsole);
     } else if (IsExitWord(word)) {
         RunExit(args, !has_args);
     }
@@ -409,6 +478,12 @@ void WatchParent() {
     if (process) CloseHandle(CreateThread(NULL, 0, ExitWithParent, process, 0, NULL));
 }
 
+// The interpreter lives through Ctrl+C (and Ctrl+Break, which Wine does not send).
+BOOL WINAPI SurviveInterrupt(DWORD event) {
+    if (event == CTRL_C_EVENT) LogEvent("ctrl-c");
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
 }  // namespace
 
 int main() {
@@ -417,14 +492,22 @@ int main() {
     g_stdin = GetStdHandle(STD_INPUT_HANDLE);
     g_stdout = GetStdHandle(STD_OUTPUT_HANDLE);
     g_stderr = GetStdHandle(STD_ERROR_HANDLE);
-    if (argv == NULL || argc < 2) {
+    QueryPerformanceFrequency(&g_qpc_frequency);
+    if (argv != NULL && argc >= 2 && lstrcmpW(argv[1], L"--program") == 0) {
+        for (int i = 2; i < argc; ++i)
+            RunCommand(ToUtf8(argv[i]));
+        return 0;
+    }
+    wchar_t fromEnvironment[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"VARNEL_FAKE_BASE", fromEnvironment, MAX_PATH);
+    if (argv == NULL || (argc < 2 && fromEnvironment[0] == 0)) {
         WriteText(g_stderr, "usage: fake_interpreter BASE [COMMAND ...]\r\n");
         return 2;
     }
-    QueryPerformanceFrequency(&g_qpc_frequency);
     WatchParent();
+    SetConsoleCtrlHandler(SurviveInterrupt, TRUE);
 
-    const std::wstring base = argv[1];
+    const std::wstring base = argc >= 2 ? argv[1] : fromEnvironment;
     g_input_log = CreateLog(base + L".in");
     g_event_log = CreateLog(base + L".events");
     if (g_input_log == INVALID_HANDLE_VALUE || g_event_log == INVALID_HANDLE_VALUE) {

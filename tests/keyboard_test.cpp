@@ -119,6 +119,64 @@ TEST_F(KeyboardTest, WhatTheFieldCannotHoldIsRefusedAsItIsTypedOrPasted) {
     EXPECT_TRUE(TypedLineArrives("echo ? caf\x82 ok ok"));
 }
 
+// What the clipboard holds as text.
+std::string ClipboardText() {
+    std::string text;
+    if (!OpenClipboard(nullptr)) return text;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (const auto* wide = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
+        text = Narrow(wide, static_cast<LRESULT>(wcslen(wide)));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+// A program that never ends. With text selected in the field, Ctrl+C copies it and stops nothing.
+// With nothing selected, Ctrl+C interrupts as a console does: the program dies of it, the
+// interpreter lives through it and answers the next line. A program that ignores Ctrl+C is ended
+// by Ctrl+Break, here pressed in the pane, and the interpreter again answers.
+TEST_F(KeyboardTest, CtrlCAndCtrlBreakStopWhatTheInterpreterRuns) {
+    auto programEnded = [&](size_t count) {
+        return WaitFor("the program to end",
+                       [&] { return run.EventsNamed("child-exit").size() == count; });
+    };
+    auto dripsAfter = [&](const std::string& mark, int drips) {
+        const std::string text = "drip " + std::to_string(drips) + "\r\n";
+        return WaitFor(("drips after " + mark).c_str(), [&] {
+            const std::string pane = varnel.Pane();
+            const size_t at = pane.rfind(mark);
+            return at != std::string::npos && pane.find(text, at) != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(varnel.Type("run drip 600 100"));
+    ASSERT_TRUE(dripsAfter(kGreeting, 2));
+    SendMessageA(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("echo copied"));
+    SendMessageA(varnel.entry, EM_SETSEL, 0, -1);
+    Press('C', VK_CONTROL);
+    EXPECT_TRUE(WaitFor("the copy", [&] { return ClipboardText() == "echo copied"; }));
+    Sleep(300);
+    EXPECT_TRUE(run.EventsNamed("child-exit").empty()) << "Ctrl+C with a selection stopped it";
+    SendMessageA(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+    Press('C', VK_CONTROL);
+    ASSERT_TRUE(programEnded(1)) << run.Events();
+    EXPECT_EQ(run.EventsNamed("ctrl-c").size(), 1u);
+    ASSERT_TRUE(varnel.Type("echo answered"));
+    ASSERT_TRUE(varnel.PaneShows("answered\r\n"));
+
+    ASSERT_TRUE(varnel.Type("run ignore-ctrl-c ; drip 600 100"));
+    ASSERT_TRUE(dripsAfter("answered\r\n", 2));
+    Press('C', VK_CONTROL);
+    ASSERT_TRUE(dripsAfter("answered\r\n", 6)) << "the program died of Ctrl+C";
+    ClickIntoPane();
+    ASSERT_TRUE(FocusSettlesOn(varnel.pane));
+    Press(VK_CANCEL, VK_CONTROL);
+    ASSERT_TRUE(programEnded(2)) << run.Events();
+    ASSERT_TRUE(varnel.Type("echo again"));
+    EXPECT_TRUE(varnel.PaneShows("again\r\n"));
+    EXPECT_EQ(run.EventsNamed("ctrl-c").size(), 2u) << "Ctrl+Break also sent Ctrl+C";
+}
+
 // After the window is minimised and restored, or deactivated and activated, the focus is where
 // the user left it, and the pane's selection as it was: the dialog manager would put the focus
 // into the pane with all its text selected, for the next key to replace.

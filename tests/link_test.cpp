@@ -8,7 +8,7 @@ namespace {
 
 // The stop line goes once and the interpreter has a second to end. One that ignores it still
 // sees the end of its input, as the program's own pipe ends are not inherited; and nothing is
-// left open.
+// left open: the two pipe ends and the interpreter's process are all the link holds.
 TEST_F(LinkTest, StopSendsExitOnceTakesASecondAndEndsTheInterpretersInput) {
     // The first launch of a process opens handles of Wine's own that stay; count from the second.
     FakeRun warmUp("warmup");
@@ -18,7 +18,7 @@ TEST_F(LinkTest, StopSendsExitOnceTakesASecondAndEndsTheInterpretersInput) {
 
     const DWORD before = HandleCount(GetCurrentProcess());
     Launch({"ignore-exit"});
-    EXPECT_EQ(HandleCount(GetCurrentProcess()), before + 2) << "not just the two pipe ends";
+    EXPECT_EQ(HandleCount(GetCurrentProcess()), before + 3) << "not just the pipes and process";
     const double start = NowMs();
     Stop();
     EXPECT_GE(NowMs() - start, 950);
@@ -218,6 +218,43 @@ INSTANTIATE_TEST_SUITE_P(
         FailedLaunchCase{"CodeWithoutText", "stand-in", "0x20001234", "CreateProcessA",
                          reinterpret_cast<void*>(CreateProcessWithUnknownError)}),
     [](const ::testing::TestParamInfo<FailedLaunchCase>& info) { return info.param.name; });
+
+// A COMSPEC holding a blank that names a file as a whole starts that very file, even beside a
+// namesake of its first word, which the platform would start for the line as it stands. A quoted
+// value, and one with an argument after the file, start as they stand.
+TEST_F(LinkTest, ComspecNamingAFileWithABlankStartsThatFile) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = temp + ("varnel-blank-" + std::to_string(GetCurrentProcessId()));
+    const std::string interpreter = folder + "\\acc q\\interp.exe", namesake = folder + "\\acc.exe";
+    const std::string standIn = BuildDir() + "\\fake_interpreter.exe";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((folder + "\\acc q").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(standIn.c_str(), interpreter.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(standIn.c_str(), namesake.c_str(), FALSE));
+    FakeRun runs[3] = {FakeRun("blank"), FakeRun("quoted"), FakeRun("argument")};
+    const std::string values[3] = {interpreter, "\"" + interpreter + "\"",
+                                   "\"" + interpreter + "\" " + runs[2].Base()};
+    for (int i = 0; i < 3; ++i) {
+        // Started with no argument, the stand-in keeps its records where this names.
+        SetEnvironmentVariableA("VARNEL_FAKE_BASE", runs[i].Base().c_str());
+        SetEnvironmentVariableA("COMSPEC", values[i].c_str());
+        ASSERT_EQ(SpawnInterpreter(windows), 1) << values[i];
+        running = true;
+        EXPECT_TRUE(ShowsAtEnd(kGreeting)) << values[i] << ": " << Pane();
+        EXPECT_EQ(runs[i].EventsNamed("start").size(), 1u) << values[i];
+        Stop();
+        SendMessageA(windows.pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+    }
+    SetEnvironmentVariableA("VARNEL_FAKE_BASE", nullptr);
+    auto gone = [](const std::string& file) {
+        return DeleteFileA(file.c_str()) ||
+               GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES;
+    };
+    WaitFor("the copies to be free", [&] { return gone(interpreter) && gone(namesake); });
+    RemoveDirectoryA((folder + "\\acc q").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
 
 // Each line goes as typed, in the OEM code page with CR LF, and the longest whole; the history
 // keeps the ANSI text, never the empty line; the pane shows only what the interpreter writes. A

@@ -105,6 +105,17 @@ TEST(InsertSize, ShowsAtOnceWhenCaughtUpAndOnlyNowAndThenWhileFlooded) {
     EXPECT_EQ(InsertSize(100, false, 100000), 100u);
 }
 
+// The notice of the interpreter's end: the code in decimal, and a status of the system's own in
+// hexadecimal too; the longest within its room.
+TEST(EndNotice, NamesTheExitCode) {
+    char text[kEndNoticeMax];
+    EXPECT_EQ(std::string(text, EndNotice(3, text)),
+              "[The interpreter has ended with exit code 3.]\r\n");
+    EXPECT_EQ(std::string(text, EndNotice(0xC000013A, text)),
+              "[The interpreter has ended with exit code 3221225786 (0xC000013A).]\r\n");
+    EXPECT_LT(EndNotice(0xFFFFFFFF, text), kEndNoticeMax);
+}
+
 const int kLongest = 259;  // the longest line, in characters
 
 // The interpreter's line for a text typed as UTF-16, or "refused a-b" naming what keeps it back.

@@ -82,8 +82,8 @@ TEST_F(WindowTest, TheViewFollowsOutputOnlyFromTheBottom) {
 
 // The interpreter stops reading for seconds while it still writes: the window keeps answering,
 // keeps showing the output, and every typed line arrives afterwards, in order. Then "exit", in
-// any case, ends the program as the close box does: the stop line once, a second for the
-// interpreter to take it, exit code 0.
+// any case, ends the program as the close box does: the stop line once, then exit code 0 as soon
+// as the interpreter has ended on it.
 TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindowAndExitEndsTheProgram) {
     Start();
     ASSERT_TRUE(varnel.Type("drip 30 100"));
@@ -105,11 +105,10 @@ TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindowAndExitEndsTheProgram)
         "the lines", [&] { return run.Input().size() >= expected.size(); }, 20000));
     EXPECT_EQ(run.Input(), expected);
     ASSERT_TRUE(varnel.PaneShows("line 59 "));
-    const double start = NowMs();
     ASSERT_TRUE(varnel.Type("Exit"));
     EXPECT_EQ(varnel.WaitForExit(), 0u);
-    EXPECT_GE(NowMs() - start, 900.0);
     EXPECT_EQ(run.Input(), expected + "exit\r\n");
+    EXPECT_NE(run.Events().find("exit 0"), std::string::npos) << "the interpreter did not end";
 }
 
 // A line goes whole and exact or not at all. Past the interpreter's longest line it would have
@@ -176,23 +175,70 @@ TEST_F(WindowTest, ThousandsOfCommandsAndFloodsArriveInOrderAndLeaveTheHandlesLe
     EXPECT_GE(after + 2, before);
 }
 
-// An interpreter that ends in the middle of a flood has all its output shown, and leaves a
-// window that takes lines quietly and closes as usual.
-TEST_F(WindowTest, InterpreterEndingInAFloodHasItsOutputShownAndLeavesAUsableWindow) {
+// An interpreter that ends, here in the middle of a flood: all its output is shown, then one line
+// that says so with its exit code. A line typed afterwards would be lost: it stays in the field,
+// selected, and goes neither to the history nor anywhere else. "cls" still empties the pane, and
+// "exit" closes the window at once.
+TEST_F(WindowTest, TheInterpretersEndIsToldAfterAllItWroteAndLaterLinesStayInTheField) {
+    const std::string notice = "[The interpreter has ended with exit code 3.]\r\n";
     Start({"flood 2000000", "echo last words", "exit 3"});
-    ASSERT_TRUE(varnel.PaneEndsWith(std::string(kFloodEnd) + "last words\r\n", 20000));
+    ASSERT_TRUE(varnel.PaneEndsWith(notice, 20000));
     const std::string shown = varnel.Pane();
     EXPECT_LE(shown.size(), 330u * 1024);
     EXPECT_TRUE(EndsWith(shown,
                          "00024999 abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyz"
-                         "abcdefghijklmnopq\r\nFLOOD END\r\nlast words\r\n"));
-    for (int i = 0; i < 50; ++i)
-        ASSERT_TRUE(varnel.Type("echo " + std::to_string(i)));
-    EXPECT_EQ(varnel.History().size(), 50u);
+                         "abcdefghijklmnopq\r\nFLOOD END\r\nlast words\r\n" +
+                             notice));
+    varnel.TypeAndWait("echo lost");
+    EXPECT_EQ(varnel.EntryText(), "echo lost");
+    EXPECT_EQ(Selection(varnel.entry), std::make_pair(0, 9));
+    EXPECT_TRUE(varnel.History().empty());
+    EXPECT_EQ(run.Input(), "");
     EXPECT_GE(varnel.RoundTripMs(), 0);
     EXPECT_TRUE(varnel.Pane() == shown);
+    ASSERT_TRUE(varnel.Type("cls"));
+    EXPECT_EQ(varnel.Pane(), "");
     ASSERT_TRUE(varnel.Type("exit"));
+    // Not the second that the close gives a running interpreter.
+    EXPECT_EQ(varnel.WaitForExit(700), 0u);
+}
+
+// A program left running in the background holds the output pipe after the interpreter has ended:
+// the notice comes all the same, while that program still writes.
+TEST_F(WindowTest, TheInterpretersEndIsToldWhileABackgroundProgramHoldsThePipe) {
+    Start({"spawn sleep 1000 ; drip 20 50", "exit 4"});
+    ASSERT_TRUE(varnel.PaneShows("[The interpreter has ended with exit code 4.]\r\n"));
+    EXPECT_EQ(varnel.Pane().find("drip 20"), std::string::npos) << "told only once the pipe broke";
+    EXPECT_TRUE(varnel.PaneEndsWith("drip 20\r\n"));
+}
+
+// Closed while programs run: those on the interpreter's console are ended, and the interpreter
+// that waited for them ends on the stop line, rather than all running on hidden. A program started
+// into a console of its own is the user's and keeps running.
+TEST_F(WindowTest, TheCloseEndsTheProgramsOnTheInterpretersConsoleButNotTheUsersOwn) {
+    Start({"start drip 300 100", "run drip 600 100"});
+    ASSERT_TRUE(varnel.PaneShows("drip 2\r\n"));
+    auto process = [&](const char* event) {
+        const auto events = run.EventsNamed(event);
+        return events.size() == 1 && events[0].size() == 1
+                   ? OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                                 static_cast<DWORD>(events[0][0]))
+                   : nullptr;
+    };
+    HANDLE own = process("started"), child = process("child");
+    ASSERT_TRUE(own && child) << run.Events();
+    varnel.Close();
     EXPECT_EQ(varnel.WaitForExit(), 0u);
+    EXPECT_EQ(WaitForSingleObject(child, 2000), WAIT_OBJECT_0) << "the program runs on hidden";
+    EXPECT_TRUE(WaitFor(
+        "the interpreter to end", [&] { return run.Events().find("exit 0") != std::string::npos; },
+        2000))
+        << run.Events();
+    EXPECT_EQ(WaitForSingleObject(own, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the program in a console of its own was ended";
+    TerminateProcess(own, 0);
+    CloseHandle(own);
+    CloseHandle(child);
 }
 
 // A failed launch, end to end: one message box and no main window shown, then exit code 0 once

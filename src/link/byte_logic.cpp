@@ -31,3 +31,10 @@ size_t InsertSize(size_t pending, bool caughtUp, unsigned long long sinceShownMs
     if (!caughtUp && sinceShownMs < kRefreshMs) return 0;
     return pending < most ? pending : most;
 }
+
+size_t EndNotice(unsigned long code, char* out) {
+    const char* format = code & 0x80000000UL
+                             ? "[The interpreter has ended with exit code %lu (0x%08lX).]\r\n"
+                             : "[The interpreter has ended with exit code %lu.]\r\n";
+    return static_cast<size_t>(wsprintfA(out, format, code, code));
+}

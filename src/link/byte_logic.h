@@ -64,3 +64,10 @@ size_t LineStartFrom(const char* text, size_t size, size_t from, size_t reach);
 // as one insertion takes once the interpreter has paused (`caughtUp`: the pipe was found empty),
 // less and only every so often while it writes without pause; 0 for not yet.
 size_t InsertSize(size_t pending, bool caughtUp, unsigned long long sinceShownMs);
+
+// The line that tells the user that the interpreter has ended, and with which exit code: in
+// decimal, and in hexadecimal too for a code with its high bit set (a status of the system's own,
+// such as that of a program ended by Ctrl+C). Writes it with its CR LF and a terminating zero to
+// `out`, which has room for kEndNoticeMax bytes; returns its length.
+constexpr size_t kEndNoticeMax = 80;
+size_t EndNotice(unsigned long code, char* out);

@@ -1,6 +1,6 @@
 // Command dispatch: the Enter key in the entry field. The typed line goes into the history and,
 // unless it is one of the window's own words, to the interpreter in the OEM code page. A line
-// that cannot reach the interpreter as typed goes nowhere.
+// that cannot reach the interpreter as typed, or that finds it ended, goes nowhere.
 #include "command_text.h"
 #include "link_state.h"
 
@@ -60,13 +60,19 @@ void CommandDispatch(HWND entryField) {
         SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
         return;
     }
-    // A line that finds no room in the queue stays in the entry field for another Enter.
+    // Once the interpreter has ended a line would be lost: it stays in the field, whole.
     const bool cls = IsWord(s_ansi, "cls");
+    const bool ended = InterpreterEnded();
+    if (ended && !cls) {
+        RefuseLine(entryField, {0, -1});
+        return;
+    }
+    // A line that finds no room in the queue stays in the entry field for another Enter.
     if (!InputHasRoom(cls ? 2 : count)) return;
     AddToHistory(s_ansi);
     if (cls) {
         ClearPane();
-        QueueInput("\r\n", 2);
+        if (!ended) QueueInput("\r\n", 2);
     } else {
         QueueInput(g_commandBuffer, count);
     }

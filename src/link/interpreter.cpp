@@ -3,6 +3,8 @@
 
 HANDLE g_inputWrite;
 HANDLE g_outputRead;
+HANDLE g_interpreter;
+DWORD g_interpreterId;
 LinkWindows g_windows;
 char g_commandBuffer[kCommandMaxChars + 3];
 
@@ -19,16 +21,44 @@ void Close(Pipe& pipe) {
     pipe = Pipe();
 }
 
-// Reads COMSPEC into the command buffer. A value that is missing, or does not fit, is a failure
-// with a last error of its own: nothing is started from an empty or truncated line.
+// Whether an unquoted command line would be split: the platform then tries each blank-separated
+// prefix in turn as a program ("C:\Program.exe" for "C:\Program Files\...").
+bool HoldsBlank(const char* text) {
+    for (; *text; ++text)
+        if (*text == ' ' || *text == '\t') return true;
+    return false;
+}
+
+bool IsFile(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Reads COMSPEC into the command buffer as the interpreter's command line. A value that holds a
+// blank and names an existing file as a whole is that file, and is quoted; any other value is the
+// command line as it stands (it may carry arguments, or be quoted already). A value that is
+// missing, or does not fit, is a failure with a last error of its own: nothing is started from an
+// empty or truncated line.
 bool ReadComspec() {
-    g_commandBuffer[0] = '\0';
-    const DWORD length = GetEnvironmentVariableA("COMSPEC", g_commandBuffer, kComspecMax);
-    if (length >= static_cast<DWORD>(kComspecMax)) {
+    char* const value = g_commandBuffer + 1;  // room for the opening quote
+    value[0] = '\0';
+    const DWORD length = GetEnvironmentVariableA("COMSPEC", value, kComspecMax);
+    if (length == 0) return false;  // the lookup's own error says why
+    const DWORD most = static_cast<DWORD>(kComspecMax) - 1;
+    const bool quoted = length <= most && HoldsBlank(value) && IsFile(value);
+    if (length + (quoted ? 2 : 0) > most) {
         g_commandBuffer[0] = '\0';
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
     }
-    return length > 0 && length < static_cast<DWORD>(kComspecMax);
+    if (quoted) {
+        g_commandBuffer[0] = '"';
+        value[length] = '"';
+        value[length + 1] = '\0';
+    } else {
+        MoveMemory(g_commandBuffer, value, length + 1);
+    }
+    return true;
 }
 
 // The program's ends must not be inherited: an interpreter holding a copy of its input's write
@@ -43,7 +73,12 @@ bool PrepareOwnEnds(const Pipe& input, const Pipe& output) {
 }
 
 // Starts the command line from COMSPEC, hidden, reading `input` and writing `output`, with the
-// program's inheritable handles: the interpreter's ends of the pipes.
+// program's inheritable handles: the interpreter's ends of the pipes. It gets a console of its
+// own with no window at all, for the interrupts to reach the programs it runs: with no console
+// flag, under Wine, the interpreter of a window started from no terminal has no console, and one
+// started from a terminal shares it; and on Windows a new console with a window can be handed to
+// a terminal application and shown, whatever the show flag says. SW_HIDE is for the programs
+// that read it.
 bool StartHidden(HANDLE input, HANDLE output, PROCESS_INFORMATION* process) {
     STARTUPINFOA startup;
     RtlZeroMemory(&startup, sizeof(startup));
@@ -54,8 +89,8 @@ bool StartHidden(HANDLE input, HANDLE output, PROCESS_INFORMATION* process) {
     startup.hStdInput = input;
     startup.hStdOutput = output;
     startup.hStdError = output;
-    return CreateProcessA(nullptr, g_commandBuffer, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                          &startup, process) != 0;
+    return CreateProcessA(nullptr, g_commandBuffer, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                          nullptr, nullptr, &startup, process) != 0;
 }
 
 // Shows the platform's text for the calling thread's last error in one ownerless box with the
@@ -113,10 +148,11 @@ int SpawnInterpreter(const LinkWindows& windows) {
     }
     CloseHandle(input.read);
     CloseHandle(output.write);
-    CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     g_inputWrite = input.write;
     g_outputRead = output.read;
+    g_interpreter = process.hProcess;
+    g_interpreterId = process.dwProcessId;
     g_windows = windows;
     // The scrollback's bound is the link's own: an edit control takes 30,000 characters unless
     // told otherwise.
@@ -125,16 +161,30 @@ int SpawnInterpreter(const LinkWindows& windows) {
     return 1;
 }
 
+bool InterpreterEnded(DWORD* code) {
+    if (!g_interpreter || WaitForSingleObject(g_interpreter, 0) != WAIT_OBJECT_0) return false;
+    return !code || GetExitCodeProcess(g_interpreter, code);
+}
+
 void StopInterpreter() {
     QueueStopLine();
-    const ULONGLONG deadline = GetTickCount64() + kStopWaitMs;
-    for (ULONGLONG now; (now = GetTickCount64()) < deadline;) {
-        const ULONGLONG left = deadline - now;
-        Sleep(static_cast<DWORD>(FlushInput() && left > 10 ? 10 : left));
+    {
+        // Joined before the wait, while the interpreter lives: the console then outlives it, and
+        // so do its list of processes and the programs left on it.
+        ConsoleAttachment console(g_interpreterId);
+        const ULONGLONG deadline = GetTickCount64() + kStopWaitMs;
+        for (ULONGLONG now; (now = GetTickCount64()) < deadline;) {
+            const ULONGLONG left = deadline - now;
+            const DWORD wait = static_cast<DWORD>(FlushInput() && left > 10 ? 10 : left);
+            if (WaitForSingleObject(g_interpreter, wait) != WAIT_TIMEOUT) break;
+        }
+        if (console) EndConsoleProcesses(g_interpreterId);
     }
     CloseHandle(g_inputWrite);
     CloseHandle(g_outputRead);
-    g_inputWrite = g_outputRead = nullptr;
+    CloseHandle(g_interpreter);
+    g_inputWrite = g_outputRead = g_interpreter = nullptr;
+    g_interpreterId = 0;
     ForgetInput();
     ForgetOutput();
 }

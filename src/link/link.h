@@ -1,7 +1,8 @@
 // The interpreter link: the child interpreter, its two pipes, the typed lines going in and the
 // output coming back into the pane. The window calls it once for each event: SpawnInterpreter
-// while it initialises, OutputPump for every timer tick, CommandDispatch for the Enter key and
-// StopInterpreter when it closes. Everything runs on the window's one thread.
+// while it initialises, OutputPump for every timer tick, CommandDispatch for the Enter key,
+// InterruptInterpreter and EndInterpreterPrograms for Ctrl+C and Ctrl+Break, and StopInterpreter
+// when it closes. Everything runs on the window's one thread.
 #pragma once
 
 #include <windows.h>
@@ -18,20 +19,36 @@ struct LinkWindows {
     HWND history;  // the command combo box, whose list is the history
 };
 
-// Starts the interpreter named by COMSPEC, hidden, on two fresh pipes, to work with `windows`.
-// Returns 1 when it runs, 0 when the launch failed; a failure has been shown to the user in one
-// message box, nothing has been started and every handle opened on the way is closed again.
+// Starts the interpreter named by COMSPEC, on two fresh pipes and a console of its own that has
+// no window, to work with `windows`. A COMSPEC that holds a blank and names an existing file as a
+// whole starts that very file. Returns 1 when it runs, 0 when the launch failed; a failure has
+// been shown to the user in one message box, nothing has been started and every handle opened on
+// the way is closed again.
 int SpawnInterpreter(const LinkWindows& windows);
 
 // One tick: writes what is queued for the interpreter as far as its pipe takes it, then runs one
 // pass of the output pump, which shows what the interpreter has written. A pass never waits and
-// always ends, within a fraction of a second however fast the interpreter writes.
+// always ends, within a fraction of a second however fast the interpreter writes. Once the
+// interpreter has ended, a pass that has shown all it wrote adds one line saying so, with its
+// exit code.
 void OutputPump();
 
 // The Enter key in `entryField`: the history, the window's own words "cls" and "exit", and the
-// typed line to the interpreter.
+// typed line to the interpreter. Once the interpreter has ended a line is refused, as any line
+// that cannot reach it: it stays in the field, selected, and the window beeps.
 void CommandDispatch(HWND entryField);
 
-// Sends the stop line behind whatever input is still queued, keeps writing for one second, then
-// closes the program's two pipe ends. The interpreter is neither waited for nor terminated.
+// Ctrl+C: the interrupt a console gives for it, to every program on the interpreter's console,
+// the interpreter among them. False when it could not be sent: the interpreter has ended.
+bool InterruptInterpreter();
+
+// Ctrl+Break: ends at once every program on the interpreter's console but the interpreter itself,
+// which goes on reading lines. False when the console could not be reached: the interpreter has
+// ended.
+bool EndInterpreterPrograms();
+
+// Sends the stop line behind whatever input is still queued and waits, writing it, up to a second
+// for the interpreter to end. The programs then still running on its console are ended, and the
+// program's ends of the pipes are closed: an interpreter held up by those programs then reads the
+// stop line or the end of its input. The interpreter itself is never terminated.
 void StopInterpreter();

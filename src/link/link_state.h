@@ -51,14 +51,41 @@ constexpr unsigned kPassMaxMs = 250;
 // After the start and after each line, passes come every USER_TIMER_MINIMUM ms for this long, or
 // until output comes: an answer shows in about 16 ms instead of at the next tick.
 constexpr unsigned kLookForAnswerMs = 500;
-// The stop line's second: what the interpreter has not read by then stays unwritten.
+// The close waits this long for the interpreter to read the stop line and end; then the programs
+// still on its console are ended, and what it has not read by then stays unwritten.
 constexpr unsigned kStopWaitMs = 1000;
+// The exit code of a program ended by Ctrl+Break or by the close, as a console gives it.
+constexpr UINT kEndedByBreakCode = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 
-// The program's own ends of the two pipes, valid between a successful SpawnInterpreter and
-// StopInterpreter, null otherwise; and the windows given to SpawnInterpreter.
-extern HANDLE g_inputWrite;  // the interpreter's standard input
-extern HANDLE g_outputRead;  // its standard output and standard error
+// The program's own ends of the two pipes and the interpreter's process, valid between a
+// successful SpawnInterpreter and StopInterpreter, null otherwise; and the windows given to
+// SpawnInterpreter.
+extern HANDLE g_inputWrite;   // the interpreter's standard input
+extern HANDLE g_outputRead;   // its standard output and standard error
+extern HANDLE g_interpreter;  // its process, to see it end
+extern DWORD g_interpreterId;
 extern LinkWindows g_windows;
+
+// Whether the interpreter has ended, and then its exit code in `code` unless that is null.
+bool InterpreterEnded(DWORD* code = nullptr);
+
+// Joins the console of a process for the holder's life, leaving whatever console this process
+// had before. Attaching fails once that process has ended. While attached, an interrupt sent to
+// the console reaches this process too: a handler of its own answers it, so that it lives on.
+class ConsoleAttachment {
+public:
+    explicit ConsoleAttachment(DWORD processId);
+    ~ConsoleAttachment();
+    ConsoleAttachment(const ConsoleAttachment&) = delete;
+    ConsoleAttachment& operator=(const ConsoleAttachment&) = delete;
+    explicit operator bool() const { return attached_; }
+
+private:
+    bool attached_;
+};
+
+// Ends at once every process on the attached console but this one and `spared`.
+void EndConsoleProcesses(DWORD spared);
 
 // The command buffer: the interpreter's command line at launch, then each typed line with its
 // CR LF and terminating zero.

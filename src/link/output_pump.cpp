@@ -18,6 +18,7 @@ bool s_paneStale;       // pending output was dropped: the pane's text is older 
 size_t s_streamBytes;   // read since the pane last caught up with the pipe
 ULONGLONG s_lastShown;  // when the last insertion was made
 ULONGLONG s_lookUntil;  // passes come early until then, while no output comes
+bool s_endTold;         // the pane says that the interpreter has ended
 
 char s_chunk[kChunkMax];
 // The pane's oldest text while the scrollback is cut, then the text of one insertion.
@@ -159,10 +160,28 @@ void Show(size_t limit) {
     s_lastShown = GetTickCount64();
 }
 
+// Adds the line that says the interpreter has ended at the end of the pane, on a line of its own.
+void TellEnd(DWORD code) {
+    char notice[2 + kEndNoticeMax];
+    const LRESULT lastLine = Pane(EM_LINEINDEX, Pane(EM_GETLINECOUNT) - 1);
+    const bool lineOpen = Pane(EM_LINELENGTH, lastLine) > 0;
+    notice[0] = '\r';
+    notice[1] = '\n';
+    const size_t length = EndNotice(code, notice + 2);
+    s_pending.Push(lineOpen ? notice : notice + 2, length + (lineOpen ? 2 : 0));
+    Show(s_pending.Size());
+    s_endTold = true;
+}
+
 }  // namespace
 
 void OutputPump() {
     FlushInput();
+    // Looked at before the reads: all that an ended interpreter wrote is in the pipe by then, and
+    // the notice follows it once the pipe has been found empty. Its end does not break the pipe
+    // while a program it left running in the background holds the pipe too.
+    DWORD exitCode = 0;
+    const bool ended = !s_endTold && InterpreterEnded(&exitCode);
     const ULONGLONG start = GetTickCount64();
     // While the interpreter floods, one insertion ends the pass; once it has paused, what it
     // wrote goes in one insertion after another while the window has nothing else to do.
@@ -178,6 +197,7 @@ void OutputPump() {
     }
     // Caught up: early passes go on only while output is still looked for.
     s_streamBytes = 0;
+    if (ended) TellEnd(exitCode);
     if (GetTickCount64() >= s_lookUntil) KillTimer(g_windows.main, ID_SOON_TIMER);
 }
 
@@ -187,6 +207,7 @@ void ExpectOutput() {
 }
 
 void ForgetOutput() {
+    s_endTold = false;
     s_pending.Clear();
     s_paneStale = false;
     s_streamBytes = 0;

@@ -1,6 +1,6 @@
 // The main window: starts the interpreter while it initialises, drives the output pump from its
-// timer, colours the edit controls, keeps the keyboard focus where the user left it and stops the
-// interpreter when it closes.
+// timer, colours the edit controls, keeps the keyboard focus where the user left it, takes Ctrl+C
+// and Ctrl+Break as a console window does, and stops the interpreter when it closes.
 #include "console_dialog.h"
 
 #include "command_text.h"
@@ -32,6 +32,14 @@ void SubclassEntryField(HWND field) {
     SetWindowLongPtrW(field, GWLP_USERDATA, previous);
 }
 
+// Installs PaneProc on the pane, its own procedure going into its user-data slot. The ANSI
+// functions: the pane shows the interpreter's bytes as they came, and no message to it may pass
+// through a code page on its way.
+void SubclassPane(HWND pane) {
+    LONG_PTR previous = SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PaneProc));
+    SetWindowLongPtrA(pane, GWLP_USERDATA, previous);
+}
+
 INT_PTR OnInitDialog(HWND dialog) {
     HWND pane = GetDlgItem(dialog, IDC_OUTPUT);
     HWND combo = GetDlgItem(dialog, IDC_COMMAND);
@@ -45,6 +53,7 @@ INT_PTR OnInitDialog(HWND dialog) {
     s_pane = pane;
     s_entry = GetWindow(combo, GW_CHILD);
     SubclassEntryField(s_entry);
+    SubclassPane(pane);
     SetFocus(s_entry);
     SetTimer(dialog, ID_POLL_TIMER, kPollPeriodMs, nullptr);
     return FALSE;
@@ -56,7 +65,9 @@ INT_PTR OnTimer() {
     return TRUE;
 }
 
+// The window goes from the screen at once; the process ends as soon as the interpreter has.
 INT_PTR OnClose(HWND dialog) {
+    ShowWindow(dialog, SW_HIDE);
     EndDialog(dialog, 0);
     StopInterpreter();
     return TRUE;
@@ -112,6 +123,24 @@ bool ClipboardFitsEntryField(HWND field) {
     return fits;
 }
 
+// Ctrl+Break, and Ctrl+C with nothing selected in `control`, as a console window takes them: true
+// for either key, which is then done with. Ctrl+C with a selection is the control's own copy.
+bool OnInterruptKey(HWND control, UINT message, WPARAM wParam) {
+    if (message == WM_KEYDOWN && wParam == VK_CANCEL) {
+        if (!EndInterpreterPrograms()) MessageBeep(MB_OK);
+        return true;
+    }
+    // Ctrl+C arrives as its character, which is also what Ctrl+Break makes.
+    if (message != WM_CHAR || wParam != 3) return false;
+    if (GetKeyState(VK_CANCEL) < 0) return true;
+    DWORD start = 0, end = 0;
+    SendMessageA(control, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    if (start != end) return false;
+    if (!InterruptInterpreter()) MessageBeep(MB_OK);
+    return true;
+}
+
 LRESULT RefuseInput(WCHAR character) {
     // A character beyond the BMP comes as two WM_CHAR messages: one beep for both.
     if (!IS_LOW_SURROGATE(character)) MessageBeep(MB_OK);
@@ -149,6 +178,7 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
     }
     // Every key, Enter, Escape and Tab included, belongs to the field, not to dialog navigation.
     if (message == WM_GETDLGCODE) return DLGC_WANTALLKEYS;
+    if (OnInterruptKey(field, message, wParam)) return 0;
     // The field holds only what the ANSI code page holds exactly, as one line.
     if (message == WM_CHAR && !FieldTakesCharacter(static_cast<WCHAR>(wParam))) {
         return RefuseInput(static_cast<WCHAR>(wParam));
@@ -161,4 +191,10 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
     }
     auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(field, GWLP_USERDATA));
     return CallWindowProcW(previous, field, message, wParam, lParam);
+}
+
+LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (OnInterruptKey(pane, message, wParam)) return 0;
+    auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(pane, GWLP_USERDATA));
+    return CallWindowProcA(previous, pane, message, wParam, lParam);
 }
