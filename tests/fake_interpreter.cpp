@@ -18,7 +18,8 @@
 //   ping <n> <ms>       when a ping is served, before its pong is written
 //   eof                 when standard input ends
 //   exit <code>         just before the process exits
-//   parent gone         when the program that started it has ended (it then exits with 254)
+//   parent gone         3 s after the program that started it has ended, if it has not ended
+//                       by then itself (it then exits with 254)
 // <ms> values are QueryPerformanceCounter readings in milliseconds with three decimals.
 //
 // After the start event the program writes "FAKE READY\r\n", runs each STARTUP-COMMAND in
@@ -455,11 +456,13 @@ std::string ToUtf8(const wchar_t* text) {
     return result;
 }
 
-// The stand-in never outlives the program that started it. A fault that leaves its input open
-// (a write end it inherited itself) would otherwise keep it alive for good, and with it every
-// handle it inherited, such as the test runner's output pipe.
+// The stand-in never outlives the program that started it for long. A fault that leaves its input
+// open (a write end it inherited itself) would otherwise keep it alive for good, and with it every
+// handle it inherited, such as the test runner's output pipe. It first gives itself a few seconds
+// to end as it would: a window that closes hands it the end of its input as it goes.
 DWORD WINAPI ExitWithParent(void* parent) {
     WaitForSingleObject(parent, INFINITE);
+    Sleep(3000);
     LogEvent("parent gone");
     ExitProcess(254);
 }

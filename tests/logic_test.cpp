@@ -175,4 +175,40 @@ TEST(CommandText, EdgesOfLinesAndPastes) {
     EXPECT_FALSE(FieldTakesPaste(late.c_str(), late.size()));
 }
 
+// A paste's lines end at CR LF, LF or a lone CR; a line end at the very end starts no line.
+TEST(PastedLines, SplitAtEachKindOfLineEnd) {
+    const struct {
+        const wchar_t* text;
+        size_t lines;
+    } cases[] = {{L"", 0},         {L"a", 1},       {L"a\r\n", 1},  {L"\r\n", 1},
+                 {L"a\r\nb", 2},   {L"a\nb\n", 2},  {L"a\rb\r", 2}, {L"a\n\nb", 3},
+                 {L"a\r\r\nb", 3}, {L"a\n\r\n", 2}, {L"\n\n", 2}};
+    for (const auto& paste : cases)
+        EXPECT_EQ(PastedLineCount(paste.text, wcslen(paste.text)), paste.lines) << paste.text;
+    const std::wstring text = L"one\r\ntwo\rthree\n";
+    std::wstring lines;
+    for (PastedLine line = PastedLineAt(text.data(), text.size(), 0); line.start < text.size();
+         line = PastedLineAt(text.data(), text.size(), line.next))
+        lines += L"[" + text.substr(line.start, line.end - line.start) + L"]";
+    EXPECT_EQ(lines, L"[one][two][three]");
+}
+
+// The question before a block runs: how many lines, the first five, each cut when long.
+TEST(PastedLines, TheQuestionShowsTheCountAndTheFirstLines) {
+    std::wstring text;
+    for (int i = 1; i <= 7; ++i)
+        text += L"line " + std::to_wstring(i) + (i == 2 ? L"\t" + std::wstring(100, L'x') : L"") +
+                L"\r\n";
+    WCHAR question[kPasteQuestionMax];
+    PasteQuestion(text.data(), text.size(), question);
+    const std::wstring shown = question;
+    EXPECT_NE(shown.find(L"7 lines"), std::wstring::npos) << shown;
+    EXPECT_NE(shown.find(L"\n\nline 1\nline 2 " + std::wstring(53, L'x') +
+                         L"...\nline 3\nline 4\n"
+                         L"line 5\n(and 2 more)"),
+              std::wstring::npos)
+        << shown;
+    EXPECT_EQ(shown.find(L"line 6"), std::wstring::npos);
+}
+
 }  // namespace

@@ -41,7 +41,52 @@ void RefuseLine(HWND entryField, TextRange refused) {
     MessageBeep(MB_OK);
 }
 
+// Queues one line made by MakeInterpreterLine, as Enter does once it has been let through.
+void Send(size_t count) {
+    AddToHistory(s_ansi);
+    if (IsWord(s_ansi, "cls")) {
+        ClearPane();
+        if (!InterpreterEnded()) QueueInput("\r\n", 2);
+    } else {
+        QueueInput(g_commandBuffer, count);
+    }
+}
+
 }  // namespace
+
+bool DispatchLines(HWND entryField, WCHAR* text, size_t count, bool send) {
+    // Every line is checked before any goes, as the queue's room is for the block as a whole.
+    size_t total = 0;
+    const bool ended = InterpreterEnded();
+    for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
+         line = PastedLineAt(text, count, line.next)) {
+        const size_t length = line.end - line.start;
+        TextRange refused = {0, -1};
+        const size_t made = MakeInterpreterLine(
+            text + line.start,
+            static_cast<int>(length < kCommandMaxChars + 1 ? length : kCommandMaxChars + 1), s_ansi,
+            g_commandBuffer, &refused);
+        total += made > 0 && IsWord(s_ansi, "cls") ? 2 : made;
+        if (made == 0 || ended || !InputHasRoom(total)) {
+            const WCHAR after = text[line.end];
+            text[line.end] = 0;
+            SendMessageW(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text + line.start));
+            text[line.end] = after;
+            RefuseLine(entryField, refused);
+            return false;
+        }
+    }
+    if (!send) return true;
+    for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
+         line = PastedLineAt(text, count, line.next)) {
+        TextRange refused;
+        Send(MakeInterpreterLine(text + line.start, static_cast<int>(line.end - line.start), s_ansi,
+                                 g_commandBuffer, &refused));
+    }
+    FlushInput();
+    ExpectOutput();
+    return true;
+}
 
 void CommandDispatch(HWND entryField) {
     const int length = static_cast<int>(SendMessageW(entryField, WM_GETTEXT, kCommandMaxChars + 2,
@@ -62,20 +107,13 @@ void CommandDispatch(HWND entryField) {
     }
     // Once the interpreter has ended a line would be lost: it stays in the field, whole.
     const bool cls = IsWord(s_ansi, "cls");
-    const bool ended = InterpreterEnded();
-    if (ended && !cls) {
+    if (!cls && InterpreterEnded()) {
         RefuseLine(entryField, {0, -1});
         return;
     }
     // A line that finds no room in the queue stays in the entry field for another Enter.
     if (!InputHasRoom(cls ? 2 : count)) return;
-    AddToHistory(s_ansi);
-    if (cls) {
-        ClearPane();
-        if (!ended) QueueInput("\r\n", 2);
-    } else {
-        QueueInput(g_commandBuffer, count);
-    }
+    Send(count);
     SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     FlushInput();
     ExpectOutput();

@@ -70,3 +70,42 @@ bool FieldTakesPaste(const WCHAR* text, size_t count) {
     }
     return true;
 }
+
+PastedLine PastedLineAt(const WCHAR* text, size_t count, size_t from) {
+    size_t end = from;
+    while (end < count && text[end] != '\r' && text[end] != '\n')
+        ++end;
+    size_t next = end;
+    if (next < count)
+        next += text[next] == '\r' && next + 1 < count && text[next + 1] == '\n' ? 2 : 1;
+    return {from, end, next};
+}
+
+size_t PastedLineCount(const WCHAR* text, size_t count) {
+    size_t lines = 0;
+    for (size_t at = 0; at < count; at = PastedLineAt(text, count, at).next)
+        ++lines;
+    return lines;
+}
+
+void PasteQuestion(const WCHAR* text, size_t count, WCHAR* out) {
+    const size_t kShownLines = 5, kShownUnits = 60;
+    const size_t lines = PastedLineCount(text, count);
+    size_t at = static_cast<size_t>(
+        wsprintfW(out, L"The paste holds %u lines. Send each of them to the interpreter?\n",
+                  static_cast<unsigned>(lines)));
+    PastedLine line = PastedLineAt(text, count, 0);
+    for (size_t shown = 0; shown < kShownLines && line.start < count; ++shown) {
+        const size_t length = line.end - line.start;
+        out[at++] = '\n';
+        for (size_t i = 0; i < length && i < kShownUnits; ++i)
+            out[at++] = text[line.start + i] < ' ' ? L' ' : text[line.start + i];
+        if (length > kShownUnits) at += static_cast<size_t>(wsprintfW(out + at, L"..."));
+        line = PastedLineAt(text, count, line.next);
+    }
+    if (lines > kShownLines) {
+        wsprintfW(out + at, L"\n(and %u more)", static_cast<unsigned>(lines - kShownLines));
+    } else {
+        out[at] = '\0';
+    }
+}

@@ -6,6 +6,10 @@
 
 #include <stddef.h>
 
+// The longest line the interpreter is sent, in characters, without its CR LF: and so the longest
+// entry of the history.
+constexpr int kCommandMaxChars = 259;
+
 // Characters [start, end) of a text as EM_SETSEL takes them: an end of -1 is the text's end.
 struct TextRange {
     int start;
@@ -30,3 +34,24 @@ bool FieldTakesCharacter(WCHAR character);
 // Whether the entry field can take a pasted text (what comes before its first zero, within
 // `count` units): one line, with every character held exactly by the ANSI code page.
 bool FieldTakesPaste(const WCHAR* text, size_t count);
+
+// One line of a pasted text: units [start, end), and where the next line starts, past its line
+// end (CR LF, LF or a lone CR).
+struct PastedLine {
+    size_t start;
+    size_t end;
+    size_t next;
+};
+
+// The line of `text` (`count` units) that starts at `from`.
+PastedLine PastedLineAt(const WCHAR* text, size_t count, size_t from);
+
+// How many lines a pasted text of `count` units holds: a line end at its very end starts no line
+// of its own, and an empty text holds none.
+size_t PastedLineCount(const WCHAR* text, size_t count);
+
+// The question asked before a paste of several lines runs: how many there are, and the first few,
+// each cut short when long. Writes it with a terminating zero to `out`, which has room for
+// kPasteQuestionMax units.
+constexpr size_t kPasteQuestionMax = 1024;
+void PasteQuestion(const WCHAR* text, size_t count, WCHAR* out);

@@ -1,8 +1,9 @@
 // The interpreter link: the child interpreter, its two pipes, the typed lines going in and the
 // output coming back into the pane. The window calls it once for each event: SpawnInterpreter
 // while it initialises, OutputPump for every timer tick, CommandDispatch for the Enter key,
-// InterruptInterpreter and EndInterpreterPrograms for Ctrl+C and Ctrl+Break, and StopInterpreter
-// when it closes. Everything runs on the window's one thread.
+// DispatchLines for a paste of several lines, InterruptInterpreter and EndInterpreterPrograms for
+// Ctrl+C and Ctrl+Break, and StopInterpreter when it closes. Everything runs on the window's one
+// thread.
 #pragma once
 
 #include <windows.h>
@@ -37,6 +38,14 @@ void OutputPump();
 // typed line to the interpreter. Once the interpreter has ended a line is refused, as any line
 // that cannot reach it: it stays in the field, selected, and the window beeps.
 void CommandDispatch(HWND entryField);
+
+// A paste of lines into `entryField`, `count` units of `text`: each line as if typed and entered,
+// in order, with the same rules, but "exit" goes to the interpreter like any line. Every line is
+// checked before any is sent; with `send` false, they are only checked. Returns true when all of
+// them can go (and, with `send`, have gone). Otherwise nothing is sent: the first line that cannot
+// go is put into the field with what keeps it back selected, and the window beeps. A zero follows
+// the `count` units of `text`, which is written to while the call runs and is as it was after.
+bool DispatchLines(HWND entryField, WCHAR* text, size_t count, bool send);
 
 // Ctrl+C: the interrupt a console gives for it, to every program on the interpreter's console,
 // the interpreter among them. False when it could not be sent: the interpreter has ended.

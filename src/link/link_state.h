@@ -4,13 +4,13 @@
 
 #include <stddef.h>
 
+#include "command_text.h"
 #include "link.h"
 
 // What passes between the window and the interpreter.
 constexpr char kStopLine[] = "exit\r\n";
 constexpr size_t kStopLineLength = sizeof(kStopLine) - 1;
-constexpr int kCommandMaxChars = 259;  // the longest line the entry field hands over
-constexpr int kComspecMax = 260;       // the interpreter's command line, terminating zero included
+constexpr int kComspecMax = 260;  // the interpreter's command line, terminating zero included
 
 // The tuning, each with what it trades.
 // The input pipe: small, so that a line sits in the queue (where nothing is lost) while the

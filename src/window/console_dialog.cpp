@@ -107,20 +107,108 @@ INT_PTR OnNextDlgCtl(LPARAM lParam) {
     return TRUE;
 }
 
-// Whether the clipboard's text can go into the entry field as it is. The Unicode form is the
-// text as it was copied; an ANSI paste would get it with "?" and best-fit guesses.
-bool ClipboardFitsEntryField(HWND field) {
-    if (!IsClipboardFormatAvailable(CF_UNICODETEXT)) return true;  // the paste takes nothing
-    if (!OpenClipboard(field)) return false;
-    bool fits = true;
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    const auto* text = data ? static_cast<const WCHAR*>(GlobalLock(data)) : nullptr;
-    if (text) {
-        fits = FieldTakesPaste(text, GlobalSize(data) / sizeof(WCHAR));
-        GlobalUnlock(data);
+// The clipboard's text, copied as the user copied it: the Unicode form (an ANSI one would carry
+// "?" and best-fit guesses), up to its first zero and with a zero after it. Empty when there is
+// none; the copy is freed with the holder.
+class ClipboardText {
+public:
+    explicit ClipboardText(HWND owner) {
+        if (!IsClipboardFormatAvailable(CF_UNICODETEXT) || !OpenClipboard(owner)) return;
+        HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        const auto* text = data ? static_cast<const WCHAR*>(GlobalLock(data)) : nullptr;
+        if (text) {
+            const size_t most = GlobalSize(data) / sizeof(WCHAR);
+            while (count_ < most && text[count_] != 0)
+                ++count_;
+            units_ =
+                static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, (count_ + 1) * sizeof(WCHAR)));
+            if (units_) {
+                CopyMemory(units_, text, count_ * sizeof(WCHAR));
+                units_[count_] = 0;
+            }
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+        if (!units_) count_ = 0;
     }
-    CloseClipboard();
-    return fits;
+    ~ClipboardText() {
+        if (units_) HeapFree(GetProcessHeap(), 0, units_);
+    }
+    ClipboardText(const ClipboardText&) = delete;
+    ClipboardText& operator=(const ClipboardText&) = delete;
+    WCHAR* Units() { return units_; }
+    size_t Count() const { return count_; }
+
+private:
+    WCHAR* units_ = nullptr;
+    size_t count_ = 0;
+};
+
+LRESULT RefuseInput(WCHAR character) {
+    // A character beyond the BMP comes as two WM_CHAR messages: one beep for both.
+    if (!IS_LOW_SURROGATE(character)) MessageBeep(MB_OK);
+    return 0;
+}
+
+// A paste into the entry field. One line goes in without its line end, as a line copied from the
+// pane comes with one; like a typed character, it is refused unless the field can hold it
+// exactly. Several lines are sent as if each were typed and entered, but only once the user has
+// seen how many and the first of them, and said yes: a paste can carry lines the user did not see.
+LRESULT OnPaste(HWND field) {
+    ClipboardText clipboard(field);
+    WCHAR* text = clipboard.Units();
+    const size_t count = clipboard.Count();
+    if (PastedLineCount(text, count) <= 1) {
+        if (!text) return 0;
+        const PastedLine line = PastedLineAt(text, count, 0);
+        if (!FieldTakesPaste(text, line.end)) return RefuseInput(0);
+        text[line.end] = 0;
+        SendMessageW(field, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
+        return 0;
+    }
+    if (!DispatchLines(field, text, count, false)) return 0;
+    static WCHAR question[kPasteQuestionMax];
+    PasteQuestion(text, count, question);
+    if (MessageBoxW(GetAncestor(field, GA_ROOT), question, L"Varnel",
+                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
+        DispatchLines(field, text, count, true);
+    }
+    return 0;
+}
+
+// Whether the field shows the history's current entry as it was recalled.
+bool ShowsCurrentEntry(HWND field, HWND combo) {
+    const LRESULT current = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    if (current == CB_ERR || SendMessageW(combo, CB_GETLBTEXTLEN, current, 0) > kCommandMaxChars) {
+        return false;
+    }
+    static WCHAR entry[kCommandMaxChars + 1], shown[kCommandMaxChars + 2];
+    SendMessageW(combo, CB_GETLBTEXT, current, reinterpret_cast<LPARAM>(entry));
+    SendMessageW(field, WM_GETTEXT, kCommandMaxChars + 2, reinterpret_cast<LPARAM>(shown));
+    return lstrcmpW(entry, shown) == 0;
+}
+
+// The keys that the field takes for the history and the pane while its drop-down list is closed.
+// Up with no current entry (a line was just sent, the field was emptied, or the user typed)
+// recalls the newest; from an entry the combo box steps on itself. The page keys and Ctrl+Home
+// and Ctrl+End read back the pane, the draft and the focus staying where they are.
+bool OnFieldKey(HWND field, WPARAM key) {
+    HWND combo = GetParent(field);
+    if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) return false;
+    const bool control = GetKeyState(VK_CONTROL) < 0;
+    WORD scroll = 0xFFFF;
+    if (key == VK_PRIOR) scroll = SB_PAGEUP;
+    if (key == VK_NEXT) scroll = SB_PAGEDOWN;
+    if (key == VK_HOME && control) scroll = SB_TOP;
+    if (key == VK_END && control) scroll = SB_BOTTOM;
+    if (scroll != 0xFFFF) {
+        SendMessageA(s_pane, WM_VSCROLL, MAKEWPARAM(scroll, 0), 0);
+        return true;
+    }
+    if (key != VK_UP || ShowsCurrentEntry(field, combo)) return false;
+    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    if (count > 0) SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
+    return true;
 }
 
 // Ctrl+Break, and Ctrl+C with nothing selected in `control`, as a console window takes them: true
@@ -139,12 +227,6 @@ bool OnInterruptKey(HWND control, UINT message, WPARAM wParam) {
     if (start != end) return false;
     if (!InterruptInterpreter()) MessageBeep(MB_OK);
     return true;
-}
-
-LRESULT RefuseInput(WCHAR character) {
-    // A character beyond the BMP comes as two WM_CHAR messages: one beep for both.
-    if (!IS_LOW_SURROGATE(character)) MessageBeep(MB_OK);
-    return 0;
 }
 
 }  // namespace
@@ -183,7 +265,8 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
     if (message == WM_CHAR && !FieldTakesCharacter(static_cast<WCHAR>(wParam))) {
         return RefuseInput(static_cast<WCHAR>(wParam));
     }
-    if (message == WM_PASTE && !ClipboardFitsEntryField(field)) return RefuseInput(0);
+    if (message == WM_PASTE) return OnPaste(field);
+    if (message == WM_KEYDOWN && OnFieldKey(field, wParam)) return 0;
     // Wine's edit control pastes for Shift+Insert without sending itself WM_PASTE.
     if (message == WM_KEYDOWN && wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0) {
         SendMessageW(field, WM_PASTE, 0, 0);
@@ -195,6 +278,11 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
 
 LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
     if (OnInterruptKey(pane, message, wParam)) return 0;
+    // A multi-line edit control in a dialog closes the dialog for Escape, which in a console only
+    // clears the line: one stray press would end the running program and lose the scrollback.
+    if ((message == WM_KEYDOWN && wParam == VK_ESCAPE) || (message == WM_CHAR && wParam == 27)) {
+        return 0;
+    }
     auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(pane, GWLP_USERDATA));
     return CallWindowProcA(previous, pane, message, wParam, lParam);
 }
