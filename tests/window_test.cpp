@@ -1,24 +1,85 @@
 // The shipped executable end to end: varnel.exe started as a user would, with the stand-in
 // interpreter (or Wine's cmd.exe) as COMSPEC, driven through its window from this process.
+#include <set>
+
 #include "fixtures.h"
+#include "pane_watch.h"
 
 namespace {
 
 using WindowTest = VarnelTest;
 
-// Typed lines arrive exactly and only their answers show; cls empties the pane. The history
-// keeps distinct lines in the order entered, the first spelling kept; the arrow keys reach the
-// combo box's own procedure and step through it, and Enter takes a recalled line like a typed one.
+// The watch in varnel.exe (pane_watch.h): what the screen shows of the pane. It sees the pane
+// from the next WM_SETREDRAW on, and goes with this object.
+class PaneWatch {
+public:
+    explicit PaneWatch(const VarnelProcess& varnel)
+        : pane_(varnel.pane), look_(RegisterWindowMessageA(kPaneLookMessage)) {
+        char name[64];
+        PaneWatchName(varnel.info.dwProcessId, name);
+        mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(PaneWatchState), name);
+        state_ = static_cast<PaneWatchState*>(MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, 0));
+        if (!state_) return;
+        state_->pane = reinterpret_cast<ULONGLONG>(pane_);
+        dll_ = LoadLibraryA((BuildDir() + "\\pane_watch.dll").c_str());
+        auto watch = reinterpret_cast<WatchPaneFunction>(
+            reinterpret_cast<void*>(GetProcAddress(dll_, kWatchPaneFunction)));
+        if (watch) hook_ = watch(GetWindowThreadProcessId(pane_, nullptr));
+    }
+    ~PaneWatch() {
+        if (hook_) UnhookWindowsHookEx(hook_);
+        if (dll_) FreeLibrary(dll_);
+        if (state_) UnmapViewOfFile(state_);
+        if (mapping_) CloseHandle(mapping_);
+    }
+    PaneWatch(const PaneWatch&) = delete;
+    PaneWatch& operator=(const PaneWatch&) = delete;
+
+    bool Watching() const { return hook_ != nullptr; }
+    // How many of the pane's pixels on the screen are not of its background colour: 0 for a
+    // blank pane; -1 while its redrawing is off, as the screen then shows an old picture; -2 if
+    // the watch did not answer.
+    LONG Marked() const {
+        const LONG looks = state_->looks;
+        SendMessageTimeoutA(pane_, look_, 0, 0, SMTO_NORMAL, 5000, nullptr);
+        return state_->looks != looks ? state_->marked : -2;
+    }
+
+private:
+    HWND pane_;
+    UINT look_;
+    HANDLE mapping_ = nullptr;
+    PaneWatchState* state_ = nullptr;
+    HMODULE dll_ = nullptr;
+    HHOOK hook_ = nullptr;
+};
+
+// Typed lines arrive exactly and only their answers show; cls empties the pane, and the screen
+// shows it blank at once and shows the output that follows. The history keeps distinct lines in
+// the order entered, the first spelling kept; the arrow keys reach the combo box's own procedure
+// and step through it, and Enter takes a recalled line like a typed one.
 TEST_F(WindowTest, TypedLinesArriveTheAnswersShowAndTheArrowKeysRecallThem) {
     Start();
+    PaneWatch screen(varnel);
+    ASSERT_TRUE(screen.Watching());
     for (const char* line : {"dir", "echo one", "DIR"})
         ASSERT_TRUE(varnel.Type(line)) << line;
     ASSERT_TRUE(varnel.PaneEndsWith("one\r\n"));
     EXPECT_EQ(varnel.Pane(), std::string(kGreeting) + "one\r\n");
-    for (const char* line : {"cls", "hex 41 00 42 0D 0A", "Dir", "echo two"})
+    EXPECT_TRUE(WaitFor("the screen to show the pane's text", [&] { return screen.Marked() > 0; }))
+        << "marked pixels: " << screen.Marked();
+    ASSERT_TRUE(varnel.Type("cls"));
+    EXPECT_TRUE(WaitFor("the screen to show the pane blank after cls",
+                        [&] { return screen.Marked() == 0; }))
+        << "marked pixels: " << screen.Marked();
+    for (const char* line : {"hex 41 00 42 0D 0A", "Dir", "echo two"})
         ASSERT_TRUE(varnel.Type(line)) << line;
     ASSERT_TRUE(varnel.PaneEndsWith("two\r\n"));
     EXPECT_EQ(varnel.Pane(), "AB\r\ntwo\r\n");
+    EXPECT_TRUE(
+        WaitFor("the screen to show the output after cls", [&] { return screen.Marked() > 0; }))
+        << "marked pixels: " << screen.Marked();
     EXPECT_EQ(varnel.History(), (std::vector<std::string>{"dir", "echo one", "cls",
                                                           "hex 41 00 42 0D 0A", "echo two"}));
     for (const char* recalled : {"dir", "echo one"}) {
@@ -149,26 +210,39 @@ TEST_F(WindowTest, WineCmdShowsAnEchoAndEndsWithTheCloseBox) {
 }
 
 // Under load: thousands of lines arrive in order among floods, the history holds each distinct
-// one once, and the handles stay level.
+// one once, in its first spelling, and the handles stay level.
 TEST_F(WindowTest, ThousandsOfCommandsAndFloodsArriveInOrderAndLeaveTheHandlesLevel) {
     Start();
     std::string expected;
+    std::set<std::string> spellings;
+    std::vector<std::string> history;  // each line once, whatever its case, as first typed
     DWORD before = 0;
     for (int i = 0; i < 2000; ++i) {
-        // 150 distinct commands, each typed in three spellings; now and then a flood and cls.
-        const char* word = i % 3 == 0 ? "ECHO" : (i % 3 == 1 ? "echo" : "Echo");
+        // 150 distinct commands, each coming back every 150 lines in the next of three spellings;
+        // now and then a flood and cls.
+        const int spelling = (i + i / 150) % 3;
+        const char* word = spelling == 0 ? "ECHO" : (spelling == 1 ? "echo" : "Echo");
         std::string line = word + std::string(" command ") + std::to_string(i * 7 % 150);
         if (i % 400 == 200) line = "flood 1000000";
         if (i % 400 == 201) line = "cls";
         varnel.TypeAndWait(line);
         expected += (line == "cls" ? "" : line) + "\r\n";
+        spellings.insert(line);
+        if (std::none_of(history.begin(), history.end(), [&](const std::string& entry) {
+                return lstrcmpiA(entry.c_str(), line.c_str()) == 0;
+            })) {
+            history.push_back(line);
+        }
         // Counted once the program has shown a flood: Wine opens some handles only then.
         if (i == 400) before = HandleCount(varnel.info.hProcess);
     }
     ASSERT_TRUE(WaitFor(
         "the lines", [&] { return run.Input().size() >= expected.size(); }, 20000));
     EXPECT_TRUE(run.Input() == expected) << "lines lost or out of order";
-    EXPECT_EQ(varnel.History().size(), 152u);
+    ASSERT_EQ(spellings.size(), 3 * 150 + 2u) << "each command typed in three spellings";
+    const std::vector<std::string> shown = varnel.History();
+    EXPECT_EQ(shown.size(), history.size()) << "commands kept in more spellings than one, or lost";
+    EXPECT_EQ(shown, history);
     const DWORD after = HandleCount(varnel.info.hProcess);
     EXPECT_GT(before, 0u);
     EXPECT_LE(after, before + 2) << "before " << before;

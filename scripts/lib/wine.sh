@@ -4,6 +4,7 @@
 #
 #   wine_loader            the program that runs a Windows executable
 #   wine_runs_32bit        whether this machine's Wine can run 32-bit programs
+#   wine_prefix_ready      whether the prefix is there, with all that this machine's Wine runs
 #   wine_start [driver]    prepare the prefix and start its server; with no driver argument
 #                          Wine's null display driver is used (headless, no DISPLAY needed),
 #                          with x11 the X server of DISPLAY, with fonts
@@ -26,12 +27,24 @@ wine_runs_32bit() {
   [ -x /usr/lib/wine/wine ] || [ -d /usr/lib/i386-linux-gnu/wine ]
 }
 
+# A prefix made while Wine had no 32-bit half holds no 32-bit system (its syswow64 is empty), and
+# every 32-bit program fails in it: "could not load kernel32.dll, status c0000135".
+wine_prefix_ready() {
+  [ -f "$WINEPREFIX/system.reg" ] &&
+    { ! wine_runs_32bit || [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; }
+}
+
 wine_start() {
   local driver=${1:-null}
   mkdir -p "$root/build"
   local loader
   loader=$(wine_loader)
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  if ! wine_prefix_ready; then
+    if [ -f "$WINEPREFIX/system.reg" ]; then
+      echo "wine: making the prefix $WINEPREFIX anew, for 32-bit Wine" >&2
+      wine_stop
+      rm -rf "$WINEPREFIX"
+    fi
     echo "wine: creating the prefix $WINEPREFIX" >&2
     wineboot -i >/dev/null 2>&1 </dev/null
     # Headless from the first program on; the server writes the registry out when it ends.
