@@ -335,10 +335,12 @@ bool IsExitWord(const std::string& word) {
                                               "exit", 4) == CSTR_EQUAL;
 }
 
+// Commands come as UTF-8 (see ToUtf8) and go back to a child as UTF-16.
 std::wstring Widen(const std::string& text) {
     std::wstring wide(text.size(), L'\0');
-    for (size_t i = 0; i < text.size(); ++i)
-        wide[i] = static_cast<unsigned char>(text[i]);
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                          &wide[0], static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(units > 0 ? units : 0));
     return wide;
 }
 

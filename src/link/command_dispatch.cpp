@@ -55,36 +55,39 @@ void Send(size_t count) {
 }  // namespace
 
 bool DispatchLines(HWND entryField, WCHAR* text, size_t count, bool send) {
-    // Every line is checked before any goes, as the queue's room is for the block as a whole.
-    size_t total = 0;
+    // Every line is checked in a first round before any goes in a second one, as the queue's room
+    // is for the block as a whole.
     const bool ended = InterpreterEnded();
-    for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
-         line = PastedLineAt(text, count, line.next)) {
-        const size_t length = line.end - line.start;
-        TextRange refused = {0, -1};
-        const size_t made = MakeInterpreterLine(
-            text + line.start,
-            static_cast<int>(length < kCommandMaxChars + 1 ? length : kCommandMaxChars + 1), s_ansi,
-            g_commandBuffer, &refused);
-        total += made > 0 && IsWord(s_ansi, "cls") ? 2 : made;
-        if (made == 0 || ended || !InputHasRoom(total)) {
-            const WCHAR after = text[line.end];
-            text[line.end] = 0;
-            SendMessageW(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text + line.start));
-            text[line.end] = after;
-            RefuseLine(entryField, refused);
-            return false;
+    for (int round = 0; round < (send ? 2 : 1); ++round) {
+        size_t total = 0;
+        for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
+             line = PastedLineAt(text, count, line.next)) {
+            const size_t length = line.end - line.start;
+            TextRange refused = {0, -1};
+            const size_t made = MakeInterpreterLine(
+                text + line.start,
+                static_cast<int>(length < kCommandMaxChars + 1 ? length : kCommandMaxChars + 1),
+                s_ansi, g_commandBuffer, &refused);
+            if (round == 1) {
+                Send(made);
+                continue;
+            }
+            total += made > 0 && IsWord(s_ansi, "cls") ? 2 : made;
+            if (made == 0 || ended || !InputHasRoom(total)) {
+                const WCHAR after = text[line.end];
+                text[line.end] = 0;
+                SendMessageW(entryField, WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>(text + line.start));
+                text[line.end] = after;
+                RefuseLine(entryField, refused);
+                return false;
+            }
         }
     }
-    if (!send) return true;
-    for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
-         line = PastedLineAt(text, count, line.next)) {
-        TextRange refused;
-        Send(MakeInterpreterLine(text + line.start, static_cast<int>(line.end - line.start), s_ansi,
-                                 g_commandBuffer, &refused));
+    if (send) {
+        FlushInput();
+        ExpectOutput();
     }
-    FlushInput();
-    ExpectOutput();
     return true;
 }
 

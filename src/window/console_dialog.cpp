@@ -196,12 +196,13 @@ bool OnFieldKey(HWND field, WPARAM key) {
     HWND combo = GetParent(field);
     if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) return false;
     const bool control = GetKeyState(VK_CONTROL) < 0;
-    WORD scroll = 0xFFFF;
-    if (key == VK_PRIOR) scroll = SB_PAGEUP;
-    if (key == VK_NEXT) scroll = SB_PAGEDOWN;
-    if (key == VK_HOME && control) scroll = SB_TOP;
-    if (key == VK_END && control) scroll = SB_BOTTOM;
-    if (scroll != 0xFFFF) {
+    const bool scrolls =
+        key == VK_PRIOR || key == VK_NEXT || (control && (key == VK_HOME || key == VK_END));
+    if (scrolls) {
+        const WORD scroll = key == VK_PRIOR  ? SB_PAGEUP
+                            : key == VK_NEXT ? SB_PAGEDOWN
+                            : key == VK_HOME ? SB_TOP
+                                             : SB_BOTTOM;
         SendMessageA(s_pane, WM_VSCROLL, MAKEWPARAM(scroll, 0), 0);
         return true;
     }
