@@ -77,13 +77,16 @@ std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& 
          kPlusBaseline, 150, " direct"},
         {"start-up: window found", kMedian, "window", ""},
         {"start-up: interpreter running (its start event)", kMedian, "spawn", ""},
-        // The close waits up to a second for the interpreter to end on the stop line, then ends
-        // the programs still on its console; before, it always took a second, and with a
-        // program running it left that program and the interpreter running hidden.
+        // The close gives the console a Ctrl+C and the interpreter the end of its input, waits
+        // under half a second for it to end, then ends whatever still runs on its console. An
+        // idle interpreter ends at once on the end of its input; a program that ignores Ctrl+C
+        // keeps it waiting for all of that half second.
         {"close to process end, interpreter idle" + MedianOf(kCloseRuns), kMedian, "close.idle",
          "direct.close", kAtMost, 100, " direct stop"},
         {"close to process end, a program running" + MedianOf(kCloseRuns), kMedian, "close.busy",
-         "", kAtMost, 1200},
+         "", kAtMost, 500},
+        {"close to process end, a program ignoring Ctrl+C" + MedianOf(kCloseRuns), kMedian,
+         "close.stubborn", "", kAtMost, 500},
         {"peak working set after " + MiB(kMemoryFloods[1]) + " flood", kMax, "peak.1", "peak.0",
          kPlusBaseline, 2048, small + ")", " KiB"},
         {"peak working set before the flood", kMax, "before.1", "before.0", kInfo, 0,
@@ -191,21 +194,23 @@ void BenchStartUp() {
         Add("start", varnel.readyMs);
         Add("window", varnel.windowMs);
         auto started = varnel.run.EventsNamed("start");
-        if (started.size() != 1 || started[0].size() != 1) Fail("no start event");
+        if (started.size() != 1 || started[0].size() != 2) Fail("no start event");
         Add("spawn", started[0][0] - varnel.startMs);
     }
 }
 
-// From WM_CLOSE until varnel.exe has ended, with the stand-in idle and with a program of its
-// running, against the stand-in on pipes ending on the stop line.
+// From WM_CLOSE until varnel.exe has ended, with the stand-in idle, with a program of its running
+// and with one that ignores Ctrl+C, against the stand-in on pipes ending on the end of its input.
 void BenchClose() {
     for (int i = 1; i <= kCloseRuns; ++i) {
         Progress("close", i, kCloseRuns);
         Add("direct.close", DirectFake("bench-close").StopMs());
         Add("close.idle", Varnel("bench-close").CloseMs());
-        Varnel busy("bench-close-busy");
-        busy.Answer("run drip 600 100", "drip 2\r\n");
-        Add("close.busy", busy.CloseMs());
+        for (const char* program : {"drip 600 100", "ignore-ctrl-c ; drip 600 100"}) {
+            Varnel busy("bench-close-busy");
+            busy.Answer(std::string("run ") + program, "drip 2\r\n");
+            Add(program[0] == 'd' ? "close.busy" : "close.stubborn", busy.CloseMs());
+        }
     }
 }
 

@@ -125,7 +125,7 @@ public:
 
     // Without its input the stand-in ends (it writes nothing more: each use reads to the end).
     ~DirectFake() override {
-        CloseHandle(input_);
+        if (input_) CloseHandle(input_);
         if (WaitForSingleObject(info_.hProcess, 5000) != WAIT_OBJECT_0)
             TerminateProcess(info_.hProcess, 99);
         CloseHandle(info_.hProcess);
@@ -133,11 +133,11 @@ public:
         CloseHandle(output_);
     }
 
-    // Sends the stop line; returns how long the stand-in then took to end.
+    // Ends the stand-in's input; returns how long it then took to end.
     double StopMs() {
         const double start = NowMs();
-        DWORD written = 0;
-        WriteFile(input_, kStopLine, kStopLineLength, &written, nullptr);
+        CloseHandle(input_);
+        input_ = nullptr;
         if (WaitForSingleObject(info_.hProcess, 10000) != WAIT_OBJECT_0) Fail("no end on exit");
         return NowMs() - start;
     }

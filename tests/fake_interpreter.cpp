@@ -10,8 +10,9 @@
 // the program that started it (each of its commands ends by itself).
 //
 // Every byte read from standard input is appended to BASE.in as soon as it is read, and the
-// notable moments are logged as "\r\n"-terminated lines in BASE.events:
-//   start <ms>          on start-up, before the announcement
+// notable moments are logged as "\r\n"-terminated lines in BASE.events (a stand-in started again
+// with the same BASE adds to both):
+//   start <ms> <pid>    on start-up, before the announcement
 //   flood <bytes> <ms> <end-ms>
 //                       after a flood: bytes written, time spent writing them, and when the
 //                       writing ended
@@ -36,6 +37,8 @@
 //   drip COUNT MS    "drip I\r\n" for I = 1..COUNT, one every MS milliseconds, not reading
 //                    meanwhile
 //   ping N           event "ping N <ms>", then "pong N\r\n" to stdout
+//   prompt TEXT      TEXT to stdout, no line end, then reads one line: event "answer LINE", or
+//                    "answer-eof" when the input ends first
 //   ignore-exit      from now on the bare "exit" line is ignored
 //   exit [CODE]      exit with CODE (0 when absent); "exit" is matched in any letter case
 //   run COMMANDS     a --program child running COMMANDS (separated by " ; ") on this console
@@ -144,10 +147,11 @@ void ExitWithEvent(UINT code) {
     ExitProcess(code);
 }
 
-// Both logs can be read (and even deleted) by the tests while this process runs.
+// Both logs can be read (and even deleted) by the tests while this process runs, and are added
+// to, never rewritten.
 HANDLE CreateLog(const std::wstring& path) {
-    return CreateFileW(path.c_str(), GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, CREATE_ALWAYS,
+    return CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
@@ -386,6 +390,33 @@ void RunChild(const std::string& commands, ChildKind kind) {
     CloseHandle(child.hThread);
 }
 
+// The next line of standard input, without its line end; false once the input has ended. Each
+// chunk read reaches BASE.in before any of its lines is handed out.
+bool NextLine(std::string* line) {
+    static std::string pending;
+    static size_t begin = 0;
+    for (size_t newline; (newline = pending.find('\n', begin)) == std::string::npos;) {
+        pending.erase(0, begin);
+        begin = 0;
+        char buffer[kReadSize];
+        DWORD count = 0;
+        if (!ReadFile(g_stdin, buffer, kReadSize, &count, NULL) || count == 0) return false;
+        WriteAll(g_input_log, buffer, count);
+        pending.append(buffer, count);
+    }
+    const size_t newline = pending.find('\n', begin);
+    const size_t end = newline > begin && pending[newline - 1] == '\r' ? newline - 1 : newline;
+    line->assign(pending, begin, end - begin);
+    begin = newline + 1;
+    return true;
+}
+
+void RunPrompt(const std::string& text) {
+    WriteText(g_stdout, text);
+    std::string answer;
+    LogEvent(NextLine(&answer) ? "answer " + answer : "answer-eof");
+}
+
 // Runs one command line (without its line end).
 void RunCommand(const std::string& line) {
     const size_t blank = line.find(' ');
@@ -411,6 +442,8 @@ void RunCommand(const std::string& line) {
         RunPing(args);
     } else if (word == "drip") {
         RunDrip(args);
+    } else if (word == "prompt") {
+        RunPrompt(args);
     } else if (word == "ignore-exit" && !has_args) {
         g_ignore_bare_exit = true;
     } else if (word == "ignore-ctrl-c" && !has_args) {
@@ -419,33 +452,6 @@ void RunCommand(const std::string& line) {
         RunChild(args, word == "run" ? kWaited : word == "spawn" ? kBackground : kOwnConsole);
     } else if (IsExitWord(word)) {
         RunExit(args, !has_args);
-    }
-}
-
-// Runs every complete line in `pending` and keeps the unfinished rest.
-void RunCompleteLines(std::string& pending) {
-    size_t begin = 0;
-    for (;;) {
-        const size_t newline = pending.find('\n', begin);
-        if (newline == std::string::npos) break;
-        size_t end = newline;
-        if (end > begin && pending[end - 1] == '\r') --end;
-        RunCommand(pending.substr(begin, end - begin));
-        begin = newline + 1;
-    }
-    pending.erase(0, begin);
-}
-
-// Reads standard input until it ends. Each chunk reaches BASE.in before any of its lines run.
-void ReadCommands() {
-    std::string pending;
-    char buffer[kReadSize];
-    for (;;) {
-        DWORD count = 0;
-        if (!ReadFile(g_stdin, buffer, kReadSize, &count, NULL) || count == 0) return;
-        WriteAll(g_input_log, buffer, count);
-        pending.append(buffer, count);
-        RunCompleteLines(pending);
     }
 }
 
@@ -522,6 +528,8 @@ int main() {
 
     std::string start = "start ";
     AppendMilliseconds(start, QpcNow());
+    start += ' ';
+    AppendDecimal(start, GetCurrentProcessId());
     LogEvent(start);
     WriteText(g_stdout, kGreeting);
 
@@ -529,7 +537,8 @@ int main() {
         RunCommand(ToUtf8(argv[i]));
     LocalFree(argv);
 
-    ReadCommands();
+    for (std::string line; NextLine(&line);)
+        RunCommand(line);
     LogEvent("eof");
     ExitWithEvent(0);
     return 0;

@@ -1,32 +1,34 @@
 // The interpreter link inside the test program, on hidden windows, against real pipes and the
 // stand-in interpreter: launch and stop, the output pump, command dispatch.
 #include "fixtures.h"
+#include "link_state.h"
 
 #include <optional>
 
 namespace {
 
-// The stop line goes once and the interpreter has a second to end. One that ignores it still
-// sees the end of its input, as the program's own pipe ends are not inherited; and nothing is
-// left open: the two pipe ends and the interpreter's process are all the link holds.
-TEST_F(LinkTest, StopSendsExitOnceTakesASecondAndEndsTheInterpretersInput) {
-    // The first launch of a process opens handles of Wine's own that stay; count from the second.
+// The stop types nothing into the interpreter: an idle one ends on the end of its input. Nothing
+// is left open then: the pipe ends, the read end kept to see what the interpreter did not read,
+// its process and its console all go.
+TEST_F(LinkTest, StopTypesNothingEndsTheInterpreterAndLeavesNothingOpen) {
+    // The first launch and console of a process open handles of Wine's own that stay; count from
+    // the second.
     FakeRun warmUp("warmup");
     SetEnvironmentVariableA("COMSPEC", warmUp.Comspec().c_str());
     ASSERT_EQ(SpawnInterpreter(windows), 1);
+    ASSERT_TRUE(ShowsAtEnd(kGreeting));
+    ASSERT_TRUE(RunUntil("the console joined", [] { return JoinInterpreterConsole(); }));
     StopInterpreter();
+    SendMessageA(windows.pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
 
     const DWORD before = HandleCount(GetCurrentProcess());
-    Launch({"ignore-exit"});
-    EXPECT_EQ(HandleCount(GetCurrentProcess()), before + 3) << "not just the pipes and process";
-    const double start = NowMs();
+    Launch();
+    ASSERT_TRUE(RunUntil("the console joined", [] { return JoinInterpreterConsole(); }));
     Stop();
-    EXPECT_GE(NowMs() - start, 950);
-    EXPECT_LT(NowMs() - start, 2000);
     EXPECT_EQ(HandleCount(GetCurrentProcess()), before);
-    EXPECT_TRUE(WaitFor("the end of the interpreter's input",
-                        [&] { return run.Events().find("eof") != std::string::npos; }));
-    EXPECT_EQ(run.Input(), "exit\r\n");
+    const std::string events = run.Events();
+    EXPECT_NE(events.find("eof\r\nexit 0"), std::string::npos) << events;
+    EXPECT_EQ(run.Input(), "");
 }
 
 // Standard output and standard error in one pane, in the order written, up to a last line that
@@ -355,19 +357,94 @@ TEST_F(LinkTest, LinesWaitForAStalledInterpreterWithoutBlockingAndArriveInOrder)
     EXPECT_EQ(InputAfter(expected.size()), expected);
 }
 
-// Closing while lines wait: the stop line goes behind them, and they are written during the
-// second that the stop allows.
-TEST_F(LinkTest, StopLineFollowsTheQueuedLines) {
-    Launch({"sleep 400"});
-    std::string expected;
-    for (int i = 0; i < 20; ++i) {
-        const std::string line = "echo queued " + std::to_string(i) + " " + std::string(100, 'z');
+// An interpreter that ends without reading what was typed for it: every line left in its input
+// pipe and in the queue is named in order with the notice, and none is written afterwards.
+TEST_F(LinkTest, TheEndNamesEveryLineTheInterpreterDidNotRead) {
+    Launch({"sleep 1500", "exit 3"});
+    std::string named;
+    for (int i = 0; i < 30; ++i) {
+        const std::string line = "echo unread " + std::to_string(i) + " " + std::string(50, 'u');
         Enter(line);
-        expected += line + "\r\n";
+        named += (i ? ", \"" : "\"") + line + "\"";
     }
-    ASSERT_LT(run.Input().size(), expected.size()) << "nothing waited in the queue";
-    Stop();
-    EXPECT_EQ(InputAfter(expected.size() + 6), expected + "exit\r\n");
+    Enter("");
+    Enter("echo caf\xE9");  // in the OEM code page, as the pane shows the interpreter's bytes
+    named += ", \"\", \"echo caf\x82\"";
+    DWORD inPipe = 0;
+    PeekNamedPipe(g_inputPeek, nullptr, 0, nullptr, &inPipe, nullptr);
+    ASSERT_GT(inPipe, 0u) << "nothing in the pipe";
+    ASSERT_GT(UnwrittenInputSize(), 0u) << "nothing left in the queue";
+    const std::string notice =
+        "[The interpreter has ended with exit code 3.]\r\n"
+        "[It did not read 32 lines: " +
+        named +
+        ".]\r\n"
+        "[Press Enter to start it again.]\r\n";
+    ASSERT_TRUE(ShowsAtEnd(notice, 5000)) << Pane();
+    EXPECT_EQ(Pane(), std::string(kGreeting) + notice);
+    EXPECT_EQ(UnwrittenInputSize(), 0u);
+    EXPECT_EQ(run.Input(), "");
+}
+
+// A program left running in the background writes without pause after the interpreter has
+// ended: the end is told all the same, while that program still writes.
+TEST_F(LinkTest, TheEndIsToldWhileABackgroundProgramFloods) {
+    Launch({"spawn flood 400000000", "exit 4"}, false);
+    ASSERT_TRUE(RunUntil("the program", [&] { return !run.EventsNamed("child").empty(); }));
+    HANDLE program =
+        OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(run.EventsNamed("child")[0].at(0)));
+    ASSERT_TRUE(program);
+    const std::string notice = "[The interpreter has ended with exit code 4.]\r\n";
+    EXPECT_TRUE(RunUntil("the notice", [&] { return Pane().find(notice) != std::string::npos; }));
+    EXPECT_EQ(WaitForSingleObject(program, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "told only once the program had ended";
+    CloseHandle(program);
+}
+
+// Once the end has been told, a typed line starts nothing: it stays in the field, and the notice
+// comes back into view if cls took it away. Enter on an empty line starts a new interpreter in the
+// same pane and history; one that fails to start shows one box and leaves all as it was, for
+// Enter to try again. Ctrl+C reaches the programs of the new interpreter.
+TEST_F(LinkTest, AfterTheEndAnEmptyLineStartsANewInterpreter) {
+    Launch();
+    Enter("echo before");
+    Enter("exit 3");
+    const std::string ended =
+        "[The interpreter has ended with exit code 3.]\r\n"
+        "[Press Enter to start it again.]\r\n";
+    ASSERT_TRUE(ShowsAtEnd(ended));
+    const std::string told = Pane();
+    EXPECT_EQ(told, std::string(kGreeting) + "before\r\n" + ended);
+    Enter("echo lost");
+    EXPECT_EQ(Entry(), "echo lost");
+    EXPECT_EQ(Pane(), told);
+    Enter("cls");
+    EXPECT_EQ(Pane(), "");
+    Enter("echo lost");
+    EXPECT_EQ(Pane(), ended) << "the notice is not back after cls";
+    SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+
+    SetEnvironmentVariableA("COMSPEC", "C:\\no\\such.exe");
+    const auto boxes = BoxesDuring([&] { Enter(""); });
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(Pane(), ended);
+    Enter("echo lost");
+    EXPECT_EQ(Entry(), "echo lost");
+    SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+
+    SetEnvironmentVariableA("COMSPEC", run.Comspec().c_str());
+    Enter("");
+    ASSERT_TRUE(ShowsAtEnd(ended + kGreeting));
+    EXPECT_EQ(run.EventsNamed("start").size(), 2u);
+    Enter("run drip 600 100");
+    ASSERT_TRUE(ShowsAtEnd("drip 2\r\n"));
+    ASSERT_TRUE(RunUntil("the console joined", [] { return JoinInterpreterConsole(); }));
+    EXPECT_TRUE(InterruptInterpreter());
+    EXPECT_TRUE(RunUntil("the program to end on Ctrl+C",
+                         [&] { return run.EventsNamed("child-exit").size() == 1; }));
+    EXPECT_EQ(History(),
+              (std::vector<std::string>{"echo before", "exit 3", "cls", "run drip 600 100"}));
+    EXPECT_EQ(run.Input(), "echo before\r\nexit 3\r\nrun drip 600 100\r\n");
 }
 
 }  // namespace

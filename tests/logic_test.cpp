@@ -106,14 +106,36 @@ TEST(InsertSize, ShowsAtOnceWhenCaughtUpAndOnlyNowAndThenWhileFlooded) {
 }
 
 // The notice of the interpreter's end: the code in decimal, and a status of the system's own in
-// hexadecimal too; the longest within its room.
-TEST(EndNotice, NamesTheExitCode) {
+// hexadecimal too, the longest within its room; then how to go on. The lines it never read, each
+// as it went to it, in order and in full, the last even without its line end.
+TEST(EndNotice, NamesTheExitCodeAndTheLinesNeverRead) {
+    const std::string restart = "[Press Enter to start it again.]\r\n";
     char text[kEndNoticeMax];
     EXPECT_EQ(std::string(text, EndNotice(3, text)),
-              "[The interpreter has ended with exit code 3.]\r\n");
+              "[The interpreter has ended with exit code 3.]\r\n" + restart);
     EXPECT_EQ(std::string(text, EndNotice(0xC000013A, text)),
-              "[The interpreter has ended with exit code 3221225786 (0xC000013A).]\r\n");
+              "[The interpreter has ended with exit code 3221225786 (0xC000013A).]\r\n" + restart);
     EXPECT_LT(EndNotice(0xFFFFFFFF, text), kEndNoticeMax);
+
+    auto named = [](const std::string& bytes) {
+        std::string out(UnreadNoticeMax(bytes.size()), '\xEE');
+        out.resize(UnreadNotice(bytes.data(), bytes.size(), &out[0]));
+        return out;
+    };
+    EXPECT_EQ(named(""), "");
+    EXPECT_EQ(named("echo b\r\n"), "[It did not read 1 line: \"echo b\".]\r\n");
+    EXPECT_EQ(named("echo b\r\n\r\nsay \"c\"\r\nhalf"),
+              "[It did not read 4 lines: \"echo b\", \"\", \"say \"c\"\", \"half\".]\r\n");
+    // A CR at the very end is half a line end.
+    EXPECT_EQ(named("caf\x82\nx\r"), "[It did not read 2 lines: \"caf\x82\", \"x\".]\r\n");
+    // The room it asks for holds the worst case, lines of a line end alone.
+    const std::string ends(1000, '\n');
+    std::string out(UnreadNoticeMax(ends.size()) + 16, '\xEE');
+    const size_t length = UnreadNotice(ends.data(), ends.size(), &out[0]);
+    EXPECT_LT(length, UnreadNoticeMax(ends.size()));
+    EXPECT_EQ(out.substr(0, 39), "[It did not read 1000 lines: \"\", \"\", \"\"");
+    EXPECT_EQ(out[length], '\0');
+    EXPECT_EQ(out[UnreadNoticeMax(ends.size())], '\xEE') << "written past its room";
 }
 
 const int kLongest = 259;  // the longest line, in characters

@@ -143,8 +143,8 @@ TEST_F(WindowTest, TheViewFollowsOutputOnlyFromTheBottom) {
 
 // The interpreter stops reading for seconds while it still writes: the window keeps answering,
 // keeps showing the output, and every typed line arrives afterwards, in order. Then "exit", in
-// any case, ends the program as the close box does: the stop line once, then exit code 0 as soon
-// as the interpreter has ended on it.
+// any case, ends the program as the close box does: nothing typed, the interpreter ended on the
+// end of its input, and exit code 0.
 TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindowAndExitEndsTheProgram) {
     Start();
     ASSERT_TRUE(varnel.Type("drip 30 100"));
@@ -168,8 +168,9 @@ TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindowAndExitEndsTheProgram)
     ASSERT_TRUE(varnel.PaneShows("line 59 "));
     ASSERT_TRUE(varnel.Type("Exit"));
     EXPECT_EQ(varnel.WaitForExit(), 0u);
-    EXPECT_EQ(run.Input(), expected + "exit\r\n");
-    EXPECT_NE(run.Events().find("exit 0"), std::string::npos) << "the interpreter did not end";
+    EXPECT_EQ(run.Input(), expected);
+    EXPECT_NE(run.Events().find("eof\r\nexit 0"), std::string::npos)
+        << "the interpreter did not end";
 }
 
 // A line goes whole and exact or not at all. Past the interpreter's longest line it would have
@@ -254,7 +255,9 @@ TEST_F(WindowTest, ThousandsOfCommandsAndFloodsArriveInOrderAndLeaveTheHandlesLe
 // selected, and goes neither to the history nor anywhere else. "cls" still empties the pane, and
 // "exit" closes the window at once.
 TEST_F(WindowTest, TheInterpretersEndIsToldAfterAllItWroteAndLaterLinesStayInTheField) {
-    const std::string notice = "[The interpreter has ended with exit code 3.]\r\n";
+    const std::string notice =
+        "[The interpreter has ended with exit code 3.]\r\n"
+        "[Press Enter to start it again.]\r\n";
     Start({"flood 2000000", "echo last words", "exit 3"});
     ASSERT_TRUE(varnel.PaneEndsWith(notice, 20000));
     const std::string shown = varnel.Pane();
@@ -273,8 +276,7 @@ TEST_F(WindowTest, TheInterpretersEndIsToldAfterAllItWroteAndLaterLinesStayInThe
     ASSERT_TRUE(varnel.Type("cls"));
     EXPECT_EQ(varnel.Pane(), "");
     ASSERT_TRUE(varnel.Type("exit"));
-    // Not the second that the close gives a running interpreter.
-    EXPECT_EQ(varnel.WaitForExit(700), 0u);
+    EXPECT_EQ(varnel.WaitForExit(), 0u);
 }
 
 // A program left running in the background holds the output pipe after the interpreter has ended:
@@ -313,6 +315,90 @@ TEST_F(WindowTest, TheCloseEndsTheProgramsOnTheInterpretersConsoleButNotTheUsers
     TerminateProcess(own, 0);
     CloseHandle(own);
     CloseHandle(child);
+}
+
+// The process a stand-in's event names by its first number, or null.
+HANDLE EventProcess(const FakeRun& run, const char* event, size_t which = 0) {
+    const auto events = run.EventsNamed(event);
+    return events.size() > which && !events[which].empty()
+               ? OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(events[which].back()))
+               : nullptr;
+}
+
+// The close as a console window's: the window goes at once, nothing is typed into whatever reads
+// the interpreter's input, and a second later nothing of what ran is left: neither an idle
+// interpreter, which ends at once, nor a busy one, nor a program that ignores Ctrl+C.
+TEST_F(WindowTest, TheCloseTypesNothingAndEndsWhatRuns) {
+    const struct {
+        std::vector<std::string> startup;
+        std::string shown;  // once the pane shows this, it runs
+    } cases[] = {{{}, kGreeting},
+                 {{"prompt Type the folder to delete:"}, "delete:"},
+                 {{"drip 600 100"}, "drip 2\r\n"},
+                 {{"run ignore-ctrl-c ; drip 600 100"}, "drip 2\r\n"}};
+    for (const auto& what : cases) {
+        const std::string name = what.startup.empty() ? "idle" : what.startup[0];
+        FakeRun record("close");
+        VarnelProcess process;
+        ASSERT_TRUE(process.Start(record.Comspec(what.startup).c_str()));
+        ASSERT_TRUE(process.WaitForWindow());
+        ASSERT_TRUE(process.PaneShows(what.shown)) << name;
+        HANDLE interpreter = EventProcess(record, "start"), child = EventProcess(record, "child");
+        ASSERT_TRUE(interpreter) << name;
+        process.Close();
+        ASSERT_TRUE(WaitFor("the window hidden", [&] { return !IsWindowVisible(process.dialog); }));
+        if (child) {
+            // This program keeps the interpreter from ending for as long as the close waits.
+            EXPECT_EQ(WaitForSingleObject(interpreter, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+                << "the window was still shown when the interpreter was ended";
+        }
+        // An idle interpreter ends at once, and so does the window: no fixed wait.
+        EXPECT_EQ(process.WaitForExit(child ? 5000 : 700), 0u) << name;
+        EXPECT_EQ(WaitForSingleObject(interpreter, 1000), WAIT_OBJECT_0) << name << " runs on";
+        if (child) {
+            EXPECT_EQ(WaitForSingleObject(child, 1000), WAIT_OBJECT_0) << name;
+        }
+        EXPECT_EQ(record.Input(), "") << name;
+        EXPECT_EQ(record.EventsNamed("answer").size(), 0u) << "the prompt had an answer";
+        CloseHandle(interpreter);
+        if (child) CloseHandle(child);
+    }
+}
+
+// A program left running on the interpreter's console once the interpreter has ended, here one
+// that ignores Ctrl+C, is still within reach: Ctrl+Break ends it. Enter then starts a new
+// interpreter, whose greeting follows the notice; a program it leaves running is ended by the
+// close.
+TEST_F(WindowTest, AProgramLeftByAnEndedInterpreterIsEndedByCtrlBreakAndByTheClose) {
+    Start();
+    ASSERT_TRUE(varnel.Type("spawn ignore-ctrl-c ; drip 6000 100"));
+    ASSERT_TRUE(varnel.Type("exit 5"));
+    const std::string ended = "[Press Enter to start it again.]\r\n";
+    ASSERT_TRUE(varnel.PaneShows(ended));
+    HANDLE first = EventProcess(run, "child");
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(varnel.PaneEndsWith("drip 3\r\n")) << "the program does not run on";
+    PostMessageA(varnel.entry, WM_KEYDOWN, VK_CANCEL, 0x01460001);
+    EXPECT_EQ(WaitForSingleObject(first, 2000), WAIT_OBJECT_0) << "Ctrl+Break did not end it";
+
+    PostMessageA(varnel.entry, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    ASSERT_TRUE(varnel.PaneShows(ended));
+    ASSERT_TRUE(WaitFor("the new greeting", [&] {
+        const std::string pane = varnel.Pane();
+        return pane.find(kGreeting, pane.rfind(ended)) != std::string::npos;
+    })) << varnel.Pane();
+    ASSERT_TRUE(varnel.Type("spawn ignore-ctrl-c ; drip 6000 100"));
+    ASSERT_TRUE(varnel.Type("exit 6"));
+    ASSERT_TRUE(varnel.PaneShows("[The interpreter has ended with exit code 6.]\r\n"));
+    // Once it runs: a program joins the console as it starts, some milliseconds after its launch.
+    ASSERT_TRUE(varnel.PaneEndsWith("drip 2\r\n"));
+    HANDLE second = EventProcess(run, "child", 1);
+    ASSERT_TRUE(second);
+    varnel.Close();
+    EXPECT_EQ(varnel.WaitForExit(), 0u);
+    EXPECT_EQ(WaitForSingleObject(second, 1000), WAIT_OBJECT_0) << "the close did not end it";
+    CloseHandle(first);
+    CloseHandle(second);
 }
 
 // A failed launch, end to end: one message box and no main window shown, then exit code 0 once

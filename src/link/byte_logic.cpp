@@ -34,7 +34,38 @@ size_t InsertSize(size_t pending, bool caughtUp, unsigned long long sinceShownMs
 
 size_t EndNotice(unsigned long code, char* out) {
     const char* format = code & 0x80000000UL
-                             ? "[The interpreter has ended with exit code %lu (0x%08lX).]\r\n"
-                             : "[The interpreter has ended with exit code %lu.]\r\n";
-    return static_cast<size_t>(wsprintfA(out, format, code, code));
+                             ? "[The interpreter has ended with exit code %lu (0x%08lX).]\r\n%s"
+                             : "[The interpreter has ended with exit code %lu.]\r\n%s";
+    const char* restart = "[Press Enter to start it again.]\r\n";
+    return static_cast<size_t>(code & 0x80000000UL ? wsprintfA(out, format, code, code, restart)
+                                                   : wsprintfA(out, format, code, restart));
+}
+
+size_t UnreadNotice(const char* bytes, size_t count, char* out) {
+    size_t lines = 0;
+    for (size_t at = 0; at < count; ++lines) {
+        const void* end = memchr(bytes + at, '\n', count - at);
+        at = end ? static_cast<size_t>(static_cast<const char*>(end) - bytes) + 1 : count;
+    }
+    if (lines == 0) return 0;
+    char* next =
+        out + wsprintfA(out, "[It did not read %lu line%s: ", static_cast<unsigned long>(lines),
+                        lines == 1 ? "" : "s");
+    for (size_t at = 0; at < count;) {
+        const void* found = memchr(bytes + at, '\n', count - at);
+        const size_t end =
+            found ? static_cast<size_t>(static_cast<const char*>(found) - bytes) : count;
+        const size_t length = end - at - (end > at && bytes[end - 1] == '\r' ? 1 : 0);
+        if (at > 0) {
+            *next++ = ',';
+            *next++ = ' ';
+        }
+        *next++ = '"';
+        memcpy(next, bytes + at, length);
+        next += length;
+        *next++ = '"';
+        at = end + 1;
+    }
+    memcpy(next, ".]\r\n", 5);  // with the terminating zero
+    return static_cast<size_t>(next + 4 - out);
 }

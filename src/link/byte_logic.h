@@ -32,12 +32,18 @@ public:
         head_ = count_ == 0 ? 0 : (head_ + count) % N;
     }
 
-    // Moves up to `count` of the oldest bytes to `out`; returns how many.
-    size_t Take(char* out, size_t count) {
+    // Copies up to `count` of the oldest bytes to `out`, leaving them queued; returns how many.
+    size_t Peek(char* out, size_t count) const {
         if (count > count_) count = count_;
         const size_t first = count < N - head_ ? count : N - head_;
         memcpy(out, data_ + head_, first);
         memcpy(out + first, data_, count - first);
+        return count;
+    }
+
+    // Moves up to `count` of the oldest bytes to `out`; returns how many.
+    size_t Take(char* out, size_t count) {
+        count = Peek(out, count);
         Drop(count);
         return count;
     }
@@ -65,9 +71,20 @@ size_t LineStartFrom(const char* text, size_t size, size_t from, size_t reach);
 // less and only every so often while it writes without pause; 0 for not yet.
 size_t InsertSize(size_t pending, bool caughtUp, unsigned long long sinceShownMs);
 
-// The line that tells the user that the interpreter has ended, and with which exit code: in
+// The notice that tells the user that the interpreter has ended, and with which exit code: in
 // decimal, and in hexadecimal too for a code with its high bit set (a status of the system's own,
-// such as that of a program ended by Ctrl+C). Writes it with its CR LF and a terminating zero to
-// `out`, which has room for kEndNoticeMax bytes; returns its length.
-constexpr size_t kEndNoticeMax = 80;
+// such as that of a program ended by Ctrl+C); then how to start a new one. Two lines, each with
+// its CR LF; writes them and a terminating zero to `out`, which has room for kEndNoticeMax bytes,
+// and returns their length.
+constexpr size_t kEndNoticeMax = 128;
 size_t EndNotice(unsigned long code, char* out);
+
+// The line that names the lines an interpreter never read: `bytes` holds them as they were
+// written to it, each ended by CR LF or LF, the last one perhaps by nothing. Each is named in
+// quotes as it stands, in order: [It did not read 2 lines: "echo b", "echo c".] with its CR LF.
+// Writes it to `out`, which has room for UnreadNoticeMax(count) bytes, and returns its length; 0
+// when there are none.
+constexpr size_t UnreadNoticeMax(size_t count) {
+    return 64 + 4 * count;
+}
+size_t UnreadNotice(const char* bytes, size_t count, char* out);

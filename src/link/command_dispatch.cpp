@@ -1,6 +1,7 @@
 // Command dispatch: the Enter key in the entry field. The typed line goes into the history and,
 // unless it is one of the window's own words, to the interpreter in the OEM code page. A line
-// that cannot reach the interpreter as typed, or that finds it ended, goes nowhere.
+// that cannot reach the interpreter as typed, or that finds it ended, goes nowhere; once the end
+// has been told, Enter on an empty line starts a new interpreter.
 #include "command_text.h"
 #include "link_state.h"
 
@@ -14,6 +15,11 @@ char s_ansi[2 * kCommandMaxChars + 1];
 
 bool IsWord(const char* text, const char* word) {
     return lstrcmpiA(text, word) == 0;
+}
+
+// False once the interpreter has ended, and after a new one failed to start.
+bool InterpreterRuns() {
+    return g_interpreter && !InterpreterEnded();
 }
 
 void AddToHistory(const char* text) {
@@ -46,7 +52,7 @@ void Send(size_t count) {
     AddToHistory(s_ansi);
     if (IsWord(s_ansi, "cls")) {
         ClearPane();
-        if (!InterpreterEnded()) QueueInput("\r\n", 2);
+        if (InterpreterRuns()) QueueInput("\r\n", 2);
     } else {
         QueueInput(g_commandBuffer, count);
     }
@@ -57,7 +63,7 @@ void Send(size_t count) {
 bool DispatchLines(HWND entryField, WCHAR* text, size_t count, bool send) {
     // Every line is checked in a first round before any goes in a second one, as the queue's room
     // is for the block as a whole.
-    const bool ended = InterpreterEnded();
+    const bool ended = !InterpreterRuns();
     for (int round = 0; round < (send ? 2 : 1); ++round) {
         size_t total = 0;
         for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
@@ -108,10 +114,17 @@ void CommandDispatch(HWND entryField) {
         SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
         return;
     }
-    // Once the interpreter has ended a line would be lost: it stays in the field, whole.
+    // Once the interpreter has ended a line would be lost: it stays in the field, whole, and the
+    // notice of the end is in view. It was typed for that interpreter, so it starts no other; an
+    // empty line does, once the end has been told.
     const bool cls = IsWord(s_ansi, "cls");
-    if (!cls && InterpreterEnded()) {
+    if (!cls && !InterpreterRuns()) {
+        if (length == 0 && (!g_interpreter || EndTold())) {
+            RestartInterpreter();
+            return;
+        }
         RefuseLine(entryField, {0, -1});
+        RetellEnd();
         return;
     }
     // A line that finds no room in the queue stays in the entry field for another Enter.

@@ -23,18 +23,16 @@ int WriteFront(const char* front, DWORD size) {
 }  // namespace
 
 bool InputHasRoom(size_t count) {
-    return count + kStopLineLength <= s_queue.Room();
+    return count <= s_queue.Room();
 }
 
 void QueueInput(const char* bytes, size_t count) {
     s_queue.Push(bytes, count);
 }
 
-void QueueStopLine() {
-    if (kStopLineLength <= s_queue.Room()) s_queue.Push(kStopLine, kStopLineLength);
-}
-
 bool FlushInput() {
+    // Once the interpreter has ended, what is left was typed for it: it is told, not written.
+    if (InterpreterEnded()) return s_queue.Size() > 0;
     while (s_queue.Size() > 0) {
         size_t size = 0;
         const char* front = s_queue.Front(&size);
@@ -45,6 +43,14 @@ bool FlushInput() {
         s_queue.Drop(static_cast<size_t>(written));
     }
     return s_queue.Size() > 0;
+}
+
+size_t UnwrittenInputSize() {
+    return s_queue.Size();
+}
+
+size_t CopyUnwrittenInput(char* out, size_t room) {
+    return s_queue.Peek(out, room);
 }
 
 void ForgetInput() {

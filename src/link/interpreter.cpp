@@ -2,6 +2,7 @@
 #include "link_state.h"
 
 HANDLE g_inputWrite;
+HANDLE g_inputPeek;
 HANDLE g_outputRead;
 HANDLE g_interpreter;
 DWORD g_interpreterId;
@@ -146,6 +147,12 @@ int SpawnInterpreter(const LinkWindows& windows) {
         Close(output);
         return 0;
     }
+    // A read end of the interpreter's input, kept to see what it has not read when it ends. The
+    // window only peeks at it: what is there stays for a program that still reads it.
+    if (!DuplicateHandle(GetCurrentProcess(), input.read, GetCurrentProcess(), &g_inputPeek, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        g_inputPeek = nullptr;
+    }
     CloseHandle(input.read);
     CloseHandle(output.write);
     CloseHandle(process.hThread);
@@ -157,6 +164,7 @@ int SpawnInterpreter(const LinkWindows& windows) {
     // The scrollback's bound is the link's own: an edit control takes 30,000 characters unless
     // told otherwise.
     SendMessageA(windows.pane, EM_SETLIMITTEXT, 0, 0);
+    AwaitInterpreterConsole();
     ExpectOutput();
     return 1;
 }
@@ -167,24 +175,28 @@ bool InterpreterEnded(DWORD* code) {
 }
 
 void StopInterpreter() {
-    QueueStopLine();
-    {
-        // Joined before the wait, while the interpreter lives: the console then outlives it, and
-        // so do its list of processes and the programs left on it.
-        ConsoleAttachment console(g_interpreterId);
-        const ULONGLONG deadline = GetTickCount64() + kStopWaitMs;
-        for (ULONGLONG now; (now = GetTickCount64()) < deadline;) {
-            const ULONGLONG left = deadline - now;
-            const DWORD wait = static_cast<DWORD>(FlushInput() && left > 10 ? 10 : left);
-            if (WaitForSingleObject(g_interpreter, wait) != WAIT_TIMEOUT) break;
-        }
-        if (console) EndConsoleProcesses(g_interpreterId);
-    }
+    if (!g_interpreter) return;
+    // As a console window's close does: every program on the console may stop by itself on
+    // Ctrl+C, an idle interpreter on the end of its input; then whatever still runs there is
+    // ended. Nothing is typed into the interpreter: a line would answer whatever reads its input.
+    InterruptInterpreter();
     CloseHandle(g_inputWrite);
+    g_inputWrite = nullptr;
+    if (WaitForSingleObject(g_interpreter, kStopWaitMs) == WAIT_TIMEOUT) {
+        TerminateProcess(g_interpreter, kEndedByBreakCode);  // even on no console at all
+    }
+    EndConsoleProcesses(0);
+    LeaveInterpreterConsole();
+    CloseHandle(g_inputPeek);
     CloseHandle(g_outputRead);
     CloseHandle(g_interpreter);
-    g_inputWrite = g_outputRead = g_interpreter = nullptr;
+    g_inputPeek = g_outputRead = g_interpreter = nullptr;
     g_interpreterId = 0;
     ForgetInput();
     ForgetOutput();
+}
+
+void RestartInterpreter() {
+    StopInterpreter();
+    SpawnInterpreter(g_windows);
 }

@@ -7,10 +7,8 @@
 #include "command_text.h"
 #include "link.h"
 
-// What passes between the window and the interpreter.
-constexpr char kStopLine[] = "exit\r\n";
-constexpr size_t kStopLineLength = sizeof(kStopLine) - 1;
-constexpr int kComspecMax = 260;  // the interpreter's command line, terminating zero included
+// The interpreter's command line, terminating zero included.
+constexpr int kComspecMax = 260;
 
 // The tuning, each with what it trades.
 // The input pipe: small, so that a line sits in the queue (where nothing is lost) while the
@@ -51,9 +49,15 @@ constexpr unsigned kPassMaxMs = 250;
 // After the start and after each line, passes come every USER_TIMER_MINIMUM ms for this long, or
 // until output comes: an answer shows in about 16 ms instead of at the next tick.
 constexpr unsigned kLookForAnswerMs = 500;
-// The close waits this long for the interpreter to read the stop line and end; then the programs
-// still on its console are ended, and what it has not read by then stays unwritten.
-constexpr unsigned kStopWaitMs = 1000;
+// The close waits this long for the interpreter to end by itself, on Ctrl+C or on the end of its
+// input; then it is ended, with every program still on its console. Longer lets a slow interpreter
+// end on its own; the window is hidden meanwhile, but the process lives on.
+constexpr unsigned kStopWaitMs = 450;
+// The launch waits this long for the interpreter's console, which the interpreter makes as it
+// starts (some 40 ms under Wine): programs it starts must never run where the window cannot reach
+// them. An interpreter that makes none, a program with windows of its own, costs all of it, then
+// passes look for the console until it comes.
+constexpr unsigned kConsoleWaitMs = 1000;
 // The exit code of a program ended by Ctrl+Break or by the close, as a console gives it.
 constexpr UINT kEndedByBreakCode = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 
@@ -61,49 +65,56 @@ constexpr UINT kEndedByBreakCode = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 // successful SpawnInterpreter and StopInterpreter, null otherwise; and the windows given to
 // SpawnInterpreter.
 extern HANDLE g_inputWrite;   // the interpreter's standard input
+extern HANDLE g_inputPeek;    // a read end of it that the window only peeks at, never reads
 extern HANDLE g_outputRead;   // its standard output and standard error
 extern HANDLE g_interpreter;  // its process, to see it end
 extern DWORD g_interpreterId;
 extern LinkWindows g_windows;
 
-// Whether the interpreter has ended, and then its exit code in `code` unless that is null.
+// Enter on an empty line once the interpreter's end has been told, or after a launch that failed:
+// the old interpreter is stopped as the close stops it, then a new one is started from COMSPEC,
+// to work with the same windows. A failure is shown as at start-up.
+void RestartInterpreter();
+
+// Whether the interpreter has ended, and then its exit code in `code` unless that is null. False
+// while none has been started.
 bool InterpreterEnded(DWORD* code = nullptr);
 
-// Joins the console of a process for the holder's life, leaving whatever console this process
-// had before. Attaching fails once that process has ended. While attached, an interrupt sent to
-// the console reaches this process too: a handler of its own answers it, so that it lives on.
-class ConsoleAttachment {
-public:
-    explicit ConsoleAttachment(DWORD processId);
-    ~ConsoleAttachment();
-    ConsoleAttachment(const ConsoleAttachment&) = delete;
-    ConsoleAttachment& operator=(const ConsoleAttachment&) = delete;
-    explicit operator bool() const { return attached_; }
-
-private:
-    bool attached_;
-};
-
-// Ends at once every process on the attached console but this one and `spared`.
+// The interpreter's console (console.cpp), which the window joins once for the whole run.
+// Joins the console of the interpreter unless the window is on it already; true once it is. It
+// cannot be joined before the interpreter has made it, nor once the interpreter has ended.
+bool JoinInterpreterConsole();
+// Joins it as soon as the interpreter has made it, waiting up to kConsoleWaitMs.
+void AwaitInterpreterConsole();
+// Ends at once every process on the joined console but this one and `spared`.
 void EndConsoleProcesses(DWORD spared);
+// Leaves the joined console, which ends once no process is on it.
+void LeaveInterpreterConsole();
 
 // The command buffer: the interpreter's command line at launch, then each typed line with its
 // CR LF and terminating zero.
 extern char g_commandBuffer[kCommandMaxChars + 3];
 
-// Whether `count` more bytes fit in the input queue beside the room kept for the stop line.
+// Whether `count` more bytes fit in the input queue.
 bool InputHasRoom(size_t count);
 // Appends to the input queue, once InputHasRoom has said they fit.
 void QueueInput(const char* bytes, size_t count);
-// Queues the stop line in the room kept for it.
-void QueueStopLine();
 // Writes as much of the queue as the pipe takes without waiting; true while some still waits.
-// Once the interpreter is gone the queue is emptied quietly.
+// Nothing is written once the interpreter has ended.
 bool FlushInput();
+// Every byte queued for the interpreter and not yet written to its pipe, oldest first: how many,
+// and a copy of up to `room` of them in `out` (returns how many were copied).
+size_t UnwrittenInputSize();
+size_t CopyUnwrittenInput(char* out, size_t room);
 // Forgets the queue; the interpreter is gone.
 void ForgetInput();
 
 // Output is expected soon: the interpreter has started, or a line went to it.
 void ExpectOutput();
+// Whether the pane has told the interpreter's end, with the lines it did not read.
+bool EndTold();
+// Puts the notice of the interpreter's end back at the end of the pane unless it is there, as
+// after cls: a refused line always finds it in view.
+void RetellEnd();
 // Forgets output read but not shown; the interpreter is gone.
 void ForgetOutput();

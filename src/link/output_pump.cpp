@@ -18,7 +18,15 @@ bool s_paneStale;       // pending output was dropped: the pane's text is older 
 size_t s_streamBytes;   // read since the pane last caught up with the pipe
 ULONGLONG s_lastShown;  // when the last insertion was made
 ULONGLONG s_lookUntil;  // passes come early until then, while no output comes
-bool s_endTold;         // the pane says that the interpreter has ended
+// Once the interpreter's end has been seen: its exit code, and how many of the bytes in the pipe
+// then are still to be read, all that it wrote. The notice follows them, and whatever programs it
+// left running write after it.
+bool s_endSeen;
+DWORD s_exitCode;
+DWORD s_endUnread;
+bool s_endTold;  // the pane has told the end
+char s_endNotice[kEndNoticeMax];
+size_t s_endNoticeLength;
 
 char s_chunk[kChunkMax];
 // The pane's oldest text while the scrollback is cut, then the text of one insertion.
@@ -57,6 +65,8 @@ void Gather(char* bytes, size_t count) {
 
 // Reads what the pipe holds, in reads of at most kChunkMax bytes, until it is empty or broken (then
 // true), or a message waits, or it is time to show what was read or to give the thread back.
+// Once the end has been seen, the reads stop where the interpreter's own output stops, as if the
+// pipe were empty, until the end has been told.
 bool ReadUntilDrained(ULONGLONG passStart) {
     DWORD available = 0;
     for (int reads = 1;; ++reads) {
@@ -66,6 +76,9 @@ bool ReadUntilDrained(ULONGLONG passStart) {
              available == 0)) {
             return true;
         }
+        const bool ending = s_endSeen && !s_endTold;
+        if (ending && s_endUnread < available) available = s_endUnread;
+        if (available == 0) return true;
         DWORD got = 0;
         if (!ReadFile(g_outputRead, s_chunk, available < kChunkMax ? available : kChunkMax, &got,
                       nullptr) ||
@@ -73,6 +86,7 @@ bool ReadUntilDrained(ULONGLONG passStart) {
             return true;
         }
         available -= got;
+        if (ending) s_endUnread -= got;
         s_lookUntil = 0;  // the output that early passes look for has come
         Gather(s_chunk, got);
         if (reads % kReadsPerLook != 0) continue;
@@ -160,16 +174,57 @@ void Show(size_t limit) {
     s_lastShown = GetTickCount64();
 }
 
-// Adds the line that says the interpreter has ended at the end of the pane, on a line of its own.
-void TellEnd(DWORD code) {
-    char notice[2 + kEndNoticeMax];
-    const LRESULT lastLine = Pane(EM_LINEINDEX, Pane(EM_GETLINECOUNT) - 1);
-    const bool lineOpen = Pane(EM_LINELENGTH, lastLine) > 0;
-    notice[0] = '\r';
-    notice[1] = '\n';
-    const size_t length = EndNotice(code, notice + 2);
-    s_pending.Push(lineOpen ? notice : notice + 2, length + (lineOpen ? 2 : 0));
-    Show(s_pending.Size());
+// Whether the last line of the pane holds text.
+bool LastLineOpen() {
+    return Pane(EM_LINELENGTH, Pane(EM_LINEINDEX, Pane(EM_GETLINECOUNT) - 1)) > 0;
+}
+
+// Shows `count` bytes of `text` at the end of the pane, on lines of their own, whatever their
+// size; nothing is pending.
+void ShowWhole(const char* text, size_t count) {
+    if (LastLineOpen()) {
+        s_pending.Push("\r\n", 2);
+    }
+    while (count > 0 || s_pending.Size() > 0) {
+        const size_t room = s_pending.Room();
+        const size_t take = count < room ? count : room;
+        s_pending.Push(text, take);
+        text += take;
+        count -= take;
+        while (s_pending.Size() > 0)
+            Show(kCatchUpInsertMax);
+    }
+}
+
+// Tells that the interpreter has ended, and names the lines it never read: those still in its
+// input pipe, then those still queued. They are forgotten then, never written.
+void TellEnd() {
+    s_endNoticeLength = EndNotice(s_exitCode, s_endNotice);
+    DWORD inPipe = 0;
+    if (!g_inputPeek || !PeekNamedPipe(g_inputPeek, nullptr, 0, nullptr, &inPipe, nullptr)) {
+        inPipe = 0;
+    }
+    const size_t queued = UnwrittenInputSize();
+    HANDLE heap = GetProcessHeap();
+    auto* unread = static_cast<char*>(HeapAlloc(heap, 0, inPipe + queued + 1));
+    auto* named = static_cast<char*>(HeapAlloc(heap, 0, UnreadNoticeMax(inPipe + queued)));
+    size_t unreadLength = 0;
+    if (unread && named) {
+        DWORD peeked = 0;
+        if (inPipe > 0 && PeekNamedPipe(g_inputPeek, unread, inPipe, &peeked, nullptr, nullptr)) {
+            unreadLength = peeked;
+        }
+        unreadLength += CopyUnwrittenInput(unread + unreadLength, queued);
+        unreadLength = UnreadNotice(unread, unreadLength, named);
+    }
+    ForgetInput();
+    // The exit code, then the unread lines, then how to go on.
+    const size_t ended = static_cast<size_t>(strchr(s_endNotice, '\n') + 1 - s_endNotice);
+    ShowWhole(s_endNotice, ended);
+    if (unreadLength > 0) ShowWhole(named, unreadLength);
+    ShowWhole(s_endNotice + ended, s_endNoticeLength - ended);
+    HeapFree(heap, 0, unread);
+    HeapFree(heap, 0, named);
     s_endTold = true;
 }
 
@@ -177,11 +232,15 @@ void TellEnd(DWORD code) {
 
 void OutputPump() {
     FlushInput();
+    JoinInterpreterConsole();
     // Looked at before the reads: all that an ended interpreter wrote is in the pipe by then, and
-    // the notice follows it once the pipe has been found empty. Its end does not break the pipe
-    // while a program it left running in the background holds the pipe too.
-    DWORD exitCode = 0;
-    const bool ended = !s_endTold && InterpreterEnded(&exitCode);
+    // the notice follows it, though programs it left running in the background write on.
+    if (!s_endSeen && InterpreterEnded(&s_exitCode)) {
+        s_endSeen = true;
+        if (!PeekNamedPipe(g_outputRead, nullptr, 0, nullptr, &s_endUnread, nullptr)) {
+            s_endUnread = 0;
+        }
+    }
     const ULONGLONG start = GetTickCount64();
     // While the interpreter floods, one insertion ends the pass; once it has paused, what it
     // wrote goes in one insertion after another while the window has nothing else to do.
@@ -197,7 +256,7 @@ void OutputPump() {
     }
     // Caught up: early passes go on only while output is still looked for.
     s_streamBytes = 0;
-    if (ended) TellEnd(exitCode);
+    if (s_endSeen && !s_endTold) TellEnd();
     if (GetTickCount64() >= s_lookUntil) KillTimer(g_windows.main, ID_SOON_TIMER);
 }
 
@@ -206,8 +265,32 @@ void ExpectOutput() {
     SetTimer(g_windows.main, ID_SOON_TIMER, USER_TIMER_MINIMUM, nullptr);
 }
 
+bool EndTold() {
+    return s_endTold;
+}
+
+void RetellEnd() {
+    // Not while a new interpreter's end is still to be told: the notice kept is the old one's.
+    if (s_endNoticeLength == 0 || (g_interpreter && !s_endTold)) return;
+    // The pane shows the notice when the line before its empty last one is the notice's last.
+    const char* notice = s_endNotice;
+    const char* lastLine = notice + s_endNoticeLength - 2;
+    while (lastLine > notice && lastLine[-1] != '\n')
+        --lastLine;
+    const size_t length = static_cast<size_t>(notice + s_endNoticeLength - 2 - lastLine);
+    char shown[kEndNoticeMax];
+    *reinterpret_cast<WORD*>(shown) = sizeof(shown);
+    const LRESULT lines = Pane(EM_GETLINECOUNT);
+    const bool there = lines >= 2 && !LastLineOpen() &&
+                       static_cast<size_t>(Pane(EM_GETLINE, lines - 2,
+                                                reinterpret_cast<LPARAM>(shown))) == length &&
+                       memcmp(shown, lastLine, length) == 0;
+    if (!there) ShowWhole(notice, s_endNoticeLength);
+}
+
 void ForgetOutput() {
-    s_endTold = false;
+    s_endSeen = s_endTold = false;
+    s_endUnread = 0;
     s_pending.Clear();
     s_paneStale = false;
     s_streamBytes = 0;
