@@ -389,7 +389,7 @@ TEST_F(LinkTest, TheEndNamesEveryLineTheInterpreterDidNotRead) {
 // A program left running in the background writes without pause after the interpreter has
 // ended: the end is told all the same, while that program still writes.
 TEST_F(LinkTest, TheEndIsToldWhileABackgroundProgramFloods) {
-    Launch({"spawn flood 400000000", "exit 4"}, false);
+    Launch({"spawn flood 400000000", "sleep 500", "exit 4"}, false);
     ASSERT_TRUE(RunUntil("the program", [&] { return !run.EventsNamed("child").empty(); }));
     HANDLE program =
         OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(run.EventsNamed("child")[0].at(0)));
