@@ -43,16 +43,11 @@ machine() {
   echo "$2" >"$m/kernel"
   printf '%s\n' $3 >"$m/i386"
   [ -n "$3" ] && echo i386 >"$m/architectures" || : >"$m/architectures"
-  rm -f "$m/wine/wine" "$m/log" && touch "$m/log"
+  rm -f "$m/wine/wine" && : >"$m/log"
   grep -qx wine32:i386 "$m/i386" && cp "$m/bin/program32" "$m/wine/wine"
-  local first second changes
-  first=$("$root/scripts/setup" 2>&1) || fail "$1: setup failed"
-  changes=$(cat "$m/log")
-  second=$("$root/scripts/setup" 2>&1) || fail "$1: setup failed the second time"
-  [ "$first" = "$4" ] || fail "$1: setup printed \"$first\", not \"$4\""
-  [ "$changes" = "$5" ] || fail "$1: setup changed \"$changes\", not \"$5\""
-  [ "$second" = "$6" ] || fail "$1: setup printed \"$second\" the second time, not \"$6\""
-  [ "$(cat "$m/log")" = "$changes" ] || fail "$1: the second run changed $(cat "$m/log")"
+  local got
+  got="$("$root/scripts/setup" 2>&1)|$(cat "$m/log")|$("$root/scripts/setup" 2>&1)|$(cat "$m/log")"
+  [ "$got" = "$4|$5|$6|$5" ] || fail "$1: printed|changed|printed again|changed: $got"
 }
 
 kernel="this machine's kernel does not run 32-bit programs"
@@ -67,22 +62,16 @@ machine "refuses them" refuses "" "$refused" "" "$refused"
 machine "left broken" refuses "libc6:i386 wine32:i386" "$removed" "apt-get remove wine32:i386" \
   "$refused"
 
-# Where the broken wine32 is still there, every Wine command goes through the 64-bit loader.
-echo refuses >"$m/kernel"
-cp "$m/bin/program32" "$m/wine/wine"
-: >"$m/log"
-for command in wine wineboot wine64; do
-  stub "$command" "echo $command \$* >>\$m/log"
-done
-cp "$m/bin/wine64" "$m/wine/wine64"
-stub wineserver :
+# Where the broken wine32 stays, every Wine command goes through the 64-bit loader, none through
+# the commands on PATH.
+echo refuses >"$m/kernel" && cp "$m/bin/program32" "$m/wine/wine" && : >"$m/log"
+for command in wine wineboot wine64; do stub "$command" "echo $command \$* >>\$m/log"; done
+mv "$m/bin/wine64" "$m/wine/wine64" && stub wineserver :
 (
   export VARNEL_WINEPREFIX="$m/prefix"
   source "$root/scripts/lib/wine.sh"
-  wine_start null
-  "$(wine_loader)" test.exe
+  wine_start null && "$(wine_loader)" test.exe
 ) >/dev/null 2>&1
-grep -v '^wine64 ' "$m/log" && fail "Wine commands not through its 64-bit loader (above)"
-grep -q '^wine64 wineboot -i' "$m/log" && grep -q '^wine64 test.exe' "$m/log" ||
-  fail "no prefix made, or no program run: $(cat "$m/log")"
+grep -q '^wine64 wineboot -i' "$m/log" && grep -q '^wine64 test.exe' "$m/log" &&
+  ! grep -q '^wine\(boot\)\? ' "$m/log" || fail "Wine commands: $(cat "$m/log")"
 exit "$failed"
