@@ -236,7 +236,8 @@ protected:
     // Starts varnel.exe, the stand-in first running each word of `startup` as a command, and
     // waits for the greeting.
     void Start(const std::vector<std::string>& startup = {}) {
-        ASSERT_TRUE(varnel.Start(run.Comspec(startup).c_str()));
+        ASSERT_TRUE(varnel.Start(run.Comspec(startup).c_str()))
+            << "CreateProcess failed with error " << GetLastError();
         ASSERT_TRUE(varnel.WaitForWindow());
         ASSERT_TRUE(varnel.PaneShows(kGreeting));
     }

@@ -3,7 +3,10 @@
 # stops itself. Sourced by the scripts and by cmake/wine-exec, through which CTest runs the tests.
 #
 #   wine_loader            the program that runs a Windows executable
-#   wine_runs_32bit        whether this machine's Wine can run 32-bit programs
+#   wine_runs_32bit        whether this machine runs 32-bit Windows programs: the one question
+#                          that the scripts and CTest ask about it
+#   kernel_runs_32bit      whether this machine's kernel runs 32-bit programs at all
+#   wine_no_32bit_reason   why Wine runs no 32-bit programs here, in a few words
 #   wine_prefix_ready      whether the prefix is there, with all that this machine's Wine runs
 #   wine_start [driver]    prepare the prefix and start its server; with no driver argument
 #                          Wine's null display driver is used (headless, no DISPLAY needed),
@@ -11,6 +14,8 @@
 #   wine_stop              stop the server of this prefix and everything running in it
 #
 # VARNEL_WINEPREFIX, set before sourcing, names another prefix (scripts/run keeps its own).
+# VARNEL_WINE_DIR (Wine's loaders, /usr/lib/wine) and VARNEL_32BIT_PROBE (a program that runs
+# where 32-bit programs run) put stand-ins in their place, for tests/setup_test.sh.
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export WINEPREFIX="${VARNEL_WINEPREFIX:-$root/build/wine}"
@@ -18,13 +23,64 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
+wine_dir=${VARNEL_WINE_DIR:-/usr/lib/wine}
+
+# Every Wine command of the scripts goes through this loader, never through Debian's `wine`
+# command: once wine32:i386 is installed, that one (and so `wineboot`, `winecfg`...) runs every
+# program through the 32-bit loader, which fails on a kernel that refuses 32-bit programs. The
+# `wineserver` command is safe: it runs the 64-bit server wherever wine64 is installed.
 wine_loader() {
-  if [ -x /usr/lib/wine/wine64 ]; then echo /usr/lib/wine/wine64; else echo wine; fi
+  if [ -x "$wine_dir/wine64" ]; then echo "$wine_dir/wine64"; else echo wine; fi
 }
 
-# Debian installs 32-bit Wine as a separate architecture's package.
+# Debian installs 32-bit Wine as the i386 architecture's wine32, whose loader is $wine_dir/wine.
+# It is asked to run, not looked for: where the kernel refuses 32-bit programs, it is there and
+# fails with "Exec format error".
 wine_runs_32bit() {
-  [ -x /usr/lib/wine/wine ] || [ -d /usr/lib/i386-linux-gnu/wine ]
+  "$wine_dir/wine" --version >/dev/null 2>&1
+}
+
+# Asked without installing anything: the kernel runs (or refuses) the smallest static i386
+# program, which this writes under build/ and which only ends with status 0. A paravirtualised
+# guest, or a container under some sandboxing kernels, refuses it with "Exec format error".
+kernel_runs_32bit() {
+  local probe=${VARNEL_32BIT_PROBE:-$root/build/i386-probe}
+  if [ -z "${VARNEL_32BIT_PROBE:-}" ] && [ ! -x "$probe" ]; then
+    mkdir -p "$root/build"
+    # Written whole under another name first, so that no one runs half of it.
+    {
+      # ELF header (52 bytes): the magic; 32-bit, little-endian, ELF version 1, System V ABI, and
+      # padding to 16 bytes.
+      printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+      # An executable (2) for the Intel 386 (3), ELF version 1, starting at 0x08048054 (the code
+      # below), its program header at byte 52, no section headers, no flags.
+      printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'
+      printf '\x00\x00\x00\x00\x00\x00\x00\x00'
+      # This header's size (52), a program header's size (32), one of them; no section headers.
+      printf '\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'
+      # The program header (32 bytes): a loadable segment (1), from byte 0 of the file, at
+      # 0x08048000 (physical address the same), 93 bytes in the file and in memory (the whole
+      # file), readable and executable (5), aligned to a 4 KiB page.
+      printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'
+      printf '\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
+      # The code (9 bytes): mov eax, 1 (the system call exit); xor ebx, ebx (status 0);
+      # int 0x80 (the 32-bit system call).
+      printf '\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80'
+    } >"$probe.$$"
+    chmod +x "$probe.$$"
+    mv -f "$probe.$$" "$probe"
+  fi
+  "$probe" >/dev/null 2>&1
+}
+
+wine_no_32bit_reason() {
+  if ! kernel_runs_32bit; then
+    echo "this machine's kernel does not run 32-bit programs"
+  elif [ -e "$wine_dir/wine" ]; then
+    echo "Wine's 32-bit loader does not run: $("$wine_dir/wine" --version 2>&1 | tail -n1)"
+  else
+    echo "Wine has no 32-bit half here"
+  fi
 }
 
 # A prefix made while Wine had no 32-bit half holds no 32-bit system (its syswow64 is empty), and
@@ -46,7 +102,7 @@ wine_start() {
       rm -rf "$WINEPREFIX"
     fi
     echo "wine: creating the prefix $WINEPREFIX" >&2
-    wineboot -i >/dev/null 2>&1 </dev/null
+    "$loader" wineboot -i >/dev/null 2>&1 </dev/null
     # Headless from the first program on; the server writes the registry out when it ends.
     "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
     wineserver -k >/dev/null 2>&1 || true
