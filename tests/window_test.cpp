@@ -169,8 +169,9 @@ TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindowAndExitEndsTheProgram)
     ASSERT_TRUE(varnel.Type("Exit"));
     EXPECT_EQ(varnel.WaitForExit(), 0u);
     EXPECT_EQ(run.Input(), expected);
-    EXPECT_NE(run.Events().find("eof\r\nexit 0"), std::string::npos)
-        << "the interpreter did not end";
+    EXPECT_EQ(run.EventsNamed("eof").size(), 1u) << run.Events();
+    EXPECT_EQ(run.EventsNamed("exit"), std::vector<std::vector<double>>{{0}})
+        << "the interpreter did not end by itself";
 }
 
 // A line goes whole and exact or not at all. Past the interpreter's longest line it would have
@@ -289,8 +290,8 @@ TEST_F(WindowTest, TheInterpretersEndIsToldWhileABackgroundProgramHoldsThePipe) 
 }
 
 // Closed while programs run: those on the interpreter's console are ended, and the interpreter
-// that waited for them ends on the stop line, rather than all running on hidden. A program started
-// into a console of its own is the user's and keeps running.
+// that waited for them ends on the end of its input, rather than all running on hidden. A program
+// started into a console of its own is the user's and keeps running.
 TEST_F(WindowTest, TheCloseEndsTheProgramsOnTheInterpretersConsoleButNotTheUsersOwn) {
     Start({"start drip 300 100", "run drip 600 100"});
     ASSERT_TRUE(varnel.PaneShows("drip 2\r\n"));

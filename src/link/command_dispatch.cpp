@@ -109,7 +109,7 @@ void CommandDispatch(HWND entryField) {
 
     if (IsWord(s_ansi, "exit")) {
         AddToHistory(s_ansi);
-        // The close runs to its end, stop line and all, before SendMessage returns.
+        // The close runs to its end before SendMessage returns.
         SendMessageA(g_windows.main, WM_CLOSE, 0, 0);
         SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
         return;

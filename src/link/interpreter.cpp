@@ -63,8 +63,8 @@ bool ReadComspec() {
 }
 
 // The program's ends must not be inherited: an interpreter holding a copy of its input's write
-// end never sees the end of its input, and outlives the window when it ignores the stop line.
-// And writes to the interpreter never wait: a full pipe takes nothing now, and the rest of the
+// end never sees the end of its input, which is how the close asks an idle one to end. And
+// writes to the interpreter never wait: a full pipe takes nothing now, and the rest of the
 // queue is written on later ticks (see FlushInput).
 bool PrepareOwnEnds(const Pipe& input, const Pipe& output) {
     DWORD noWait = PIPE_READMODE_BYTE | PIPE_NOWAIT;

@@ -21,22 +21,23 @@ struct LinkWindows {
 };
 
 // Starts the interpreter named by COMSPEC, on two fresh pipes and a console of its own that has
-// no window, to work with `windows`. A COMSPEC that holds a blank and names an existing file as a
-// whole starts that very file. Returns 1 when it runs, 0 when the launch failed; a failure has
-// been shown to the user in one message box, nothing has been started and every handle opened on
-// the way is closed again.
+// no window, to work with `windows`, and joins that console as soon as the interpreter has made
+// it. A COMSPEC that holds a blank and names an existing file as a whole starts that very file.
+// Returns 1 when it runs, 0 when the launch failed; a failure has been shown to the user in one
+// message box, nothing has been started and every handle opened on the way is closed again.
 int SpawnInterpreter(const LinkWindows& windows);
 
 // One tick: writes what is queued for the interpreter as far as its pipe takes it, then runs one
 // pass of the output pump, which shows what the interpreter has written. A pass never waits and
 // always ends, within a fraction of a second however fast the interpreter writes. Once the
-// interpreter has ended, a pass that has shown all it wrote adds one line saying so, with its
-// exit code.
+// interpreter has ended, a pass that has shown all it wrote says so, with its exit code and every
+// line it never read, however busy the pipe is with programs it left running.
 void OutputPump();
 
 // The Enter key in `entryField`: the history, the window's own words "cls" and "exit", and the
 // typed line to the interpreter. Once the interpreter has ended a line is refused, as any line
-// that cannot reach it: it stays in the field, selected, and the window beeps.
+// that cannot reach it: it stays in the field, selected, the window beeps, and the notice of the
+// end is put back in view. Once that end has been told, an empty line starts a new interpreter.
 void CommandDispatch(HWND entryField);
 
 // A paste of lines into `entryField`, `count` units of `text`: each line as if typed and entered,
@@ -48,16 +49,17 @@ void CommandDispatch(HWND entryField);
 bool DispatchLines(HWND entryField, WCHAR* text, size_t count, bool send);
 
 // Ctrl+C: the interrupt a console gives for it, to every program on the interpreter's console,
-// the interpreter among them. False when it could not be sent: the interpreter has ended.
+// the interpreter among them, and to those it left running once it has ended. False when it could
+// not be sent: the window is on no console.
 bool InterruptInterpreter();
 
 // Ctrl+Break: ends at once every program on the interpreter's console but the interpreter itself,
-// which goes on reading lines. False when the console could not be reached: the interpreter has
-// ended.
+// which goes on reading lines; also after the interpreter has ended. False when the window is on
+// no console.
 bool EndInterpreterPrograms();
 
-// Sends the stop line behind whatever input is still queued and waits, writing it, up to a second
-// for the interpreter to end. The programs then still running on its console are ended, and the
-// program's ends of the pipes are closed: an interpreter held up by those programs then reads the
-// stop line or the end of its input. The interpreter itself is never terminated.
+// The close, as a console window's: a Ctrl+C to the console and the end of its input to the
+// interpreter, a wait of at most kStopWaitMs for it to end, then every process still on its
+// console is ended, the interpreter included, and the window leaves the console. Nothing is
+// written to the interpreter. Programs in consoles or windows of their own are not touched.
 void StopInterpreter();
