@@ -195,10 +195,12 @@ protected:
         if (running) StopInterpreter();
         running = false;
     }
-    // Puts `text` into the entry field and presses Enter.
-    void Enter(const std::string& text) {
+    // Puts `text` into the entry field and presses Enter; returns why the line was refused, or
+    // "" when it went.
+    std::wstring Enter(const std::string& text) {
         SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-        CommandDispatch(entry);
+        const WCHAR* reason = CommandDispatch(entry);
+        return reason ? reason : L"";
     }
     std::string Pane() const { return ControlText(windows.pane); }
     std::string Entry() const { return ControlText(entry); }

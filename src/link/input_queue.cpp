@@ -1,11 +1,35 @@
 // The input queue: every byte for the interpreter goes through one ordered queue, written as far
-// as the pipe takes it without waiting, so that a busy interpreter never freezes the window.
-#include "byte_logic.h"
+// as the pipe takes it without waiting, so that a busy interpreter never freezes the window. A
+// paste of any size goes in whole, and typed lines behind it: the queue is a block of the process
+// heap that grows as needed, and the next pass of the pump writes on where the pipe stopped.
 #include "link_state.h"
 
 namespace {
 
-ByteRing<kInputQueueSize> s_queue;
+// The bytes waiting are [s_head, s_tail) of s_bytes, which holds s_room.
+char* s_bytes;
+size_t s_head, s_tail, s_room;
+
+// Makes room for `count` more bytes at the tail: the waiting bytes move to the start of the block,
+// which grows to twice its size when that is not enough. False when the memory cannot be had.
+bool Reserve(size_t count) {
+    if (s_tail + count <= s_room) return true;
+    const size_t size = s_tail - s_head;
+    if (s_head > 0) {  // (never before the first block, which a move would have taken as there)
+        MoveMemory(s_bytes, s_bytes + s_head, size);
+        s_head = 0;
+        s_tail = size;
+        if (size + count <= s_room) return true;
+    }
+    size_t room = s_room > 0 ? 2 * s_room : kInputQueueSize;
+    if (room < size + count) room = size + count;
+    void* bytes = s_bytes ? HeapReAlloc(GetProcessHeap(), 0, s_bytes, room)
+                          : HeapAlloc(GetProcessHeap(), 0, room);
+    if (!bytes) return false;
+    s_bytes = static_cast<char*>(bytes);
+    s_room = room;
+    return true;
+}
 
 // Writes up to `size` bytes from the front of the queue. The pipe is in no-wait mode: Wine takes
 // a write whole or not at all (reporting success with 0 bytes when it does not fit), Windows may
@@ -23,30 +47,46 @@ int WriteFront(const char* front, DWORD size) {
 }  // namespace
 
 bool InputHasRoom(size_t count) {
-    return count + kStopLineLength <= s_queue.Room();
+    return UnwrittenInputSize() + count + kStopLineLength <= kInputQueueSize &&
+           Reserve(count + kStopLineLength);
+}
+
+bool InputTakes(size_t count) {
+    return Reserve(count + kStopLineLength);
 }
 
 void QueueInput(const char* bytes, size_t count) {
-    s_queue.Push(bytes, count);
+    CopyMemory(s_bytes + s_tail, bytes, count);
+    s_tail += count;
 }
 
 void QueueStopLine() {
-    if (kStopLineLength <= s_queue.Room()) s_queue.Push(kStopLine, kStopLineLength);
+    if (Reserve(kStopLineLength)) QueueInput(kStopLine, kStopLineLength);
 }
 
 bool FlushInput() {
-    while (s_queue.Size() > 0) {
-        size_t size = 0;
-        const char* front = s_queue.Front(&size);
-        const int written =
-            WriteFront(front, static_cast<DWORD>(size < kInputPipeSize ? size : kInputPipeSize));
-        if (written < 0) s_queue.Clear();  // what the interpreter would have read is dropped
+    if (InterpreterEnded()) return s_tail > s_head;
+    while (s_tail > s_head) {
+        const size_t size = s_tail - s_head;
+        const int written = WriteFront(
+            s_bytes + s_head, static_cast<DWORD>(size < kInputPipeSize ? size : kInputPipeSize));
         if (written <= 0) break;
-        s_queue.Drop(static_cast<size_t>(written));
+        s_head += static_cast<size_t>(written);
     }
-    return s_queue.Size() > 0;
+    if (s_head == s_tail) s_head = s_tail = 0;
+    return s_tail > s_head;
 }
 
 void ForgetInput() {
-    s_queue.Clear();
+    s_head = s_tail = 0;
+}
+
+size_t UnwrittenInputSize() {
+    return s_tail - s_head;
+}
+
+size_t CopyUnwrittenInput(char* out, size_t room) {
+    const size_t count = UnwrittenInputSize() < room ? UnwrittenInputSize() : room;
+    CopyMemory(out, s_bytes + s_head, count);
+    return count;
 }

@@ -176,6 +176,7 @@ void TellEnd(DWORD code) {
 }  // namespace
 
 void OutputPump() {
+    const size_t unwritten = UnwrittenInputSize();
     FlushInput();
     // Looked at before the reads: all that an ended interpreter wrote is in the pipe by then, and
     // the notice follows it once the pipe has been found empty. Its end does not break the pipe
@@ -195,10 +196,15 @@ void OutputPump() {
             return;
         }
     }
-    // Caught up: early passes go on only while output is still looked for.
+    // Caught up: early passes go on only while output is still looked for, or while the
+    // interpreter takes the input that waits for it as fast as it comes (a paste being fed).
     s_streamBytes = 0;
     if (ended) TellEnd(exitCode);
-    if (GetTickCount64() >= s_lookUntil) KillTimer(g_windows.main, ID_SOON_TIMER);
+    if (FlushInput() && UnwrittenInputSize() < unwritten) {
+        SetTimer(g_windows.main, ID_SOON_TIMER, USER_TIMER_MINIMUM, nullptr);
+    } else if (GetTickCount64() >= s_lookUntil) {
+        KillTimer(g_windows.main, ID_SOON_TIMER);
+    }
 }
 
 void ExpectOutput() {
