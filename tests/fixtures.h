@@ -55,6 +55,13 @@ inline bool PutOnClipboard(HWND owner, const std::wstring& text) {
     return put;
 }
 
+// The tip that tells why a line or a paste was refused, while a process shows it: a popup of the
+// system's static control.
+inline HWND Tip(const VarnelProcess& varnel) {
+    const std::vector<HWND> tips = TopLevelWindows(varnel.info.dwProcessId, "Static");
+    return tips.empty() ? nullptr : tips[0];
+}
+
 // Handles this thread's messages for `ms` milliseconds.
 inline void PumpMessages(int ms) {
     const double end = NowMs() + ms;

@@ -108,7 +108,11 @@ INT_PTR OnTimer() {
 INT_PTR OnClose(HWND dialog) {
     if (s_asking) {
         s_closeAsked = true;
-        EndDialog(GetWindow(dialog, GW_ENABLEDPOPUP), IDNO);
+        // The question is the message box that this window owns. (Wine's GetWindow has no
+        // GW_ENABLEDPOPUP.)
+        HWND box = nullptr;
+        while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)))
+            if (GetWindow(box, GW_OWNER) == dialog) EndDialog(box, IDNO);
         return TRUE;
     }
     ShowWindow(dialog, SW_HIDE);
