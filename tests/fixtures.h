@@ -40,21 +40,6 @@ inline DWORD HandleCount(HANDLE process) {
     return count;
 }
 
-// Puts `text` on the clipboard as Unicode text; `owner` is a window of this process. Another
-// program may hold the clipboard open for a moment.
-inline bool PutOnClipboard(HWND owner, const std::wstring& text) {
-    if (!WaitFor("the clipboard", [&] { return OpenClipboard(owner) != FALSE; })) return false;
-    EmptyClipboard();
-    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    memcpy(GlobalLock(memory), text.c_str(), bytes);
-    GlobalUnlock(memory);
-    const bool put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-    if (!put) GlobalFree(memory);  // the clipboard owns it only once it has taken it
-    CloseClipboard();
-    return put;
-}
-
 // The tip that tells why a line or a paste was refused, while a process shows it: a popup of the
 // system's static control.
 inline HWND Tip(const VarnelProcess& varnel) {
