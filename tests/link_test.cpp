@@ -342,6 +342,16 @@ TEST_F(LinkTest, APastedBlockGoesWholeAndInOrderOrNotAtAll) {
     const std::vector<std::string> history = History();
     ASSERT_EQ(history.size(), 5001u);
     EXPECT_EQ(history[4999], "echo 14999 abcdefghijk");
+
+    // Behind a line that ends the interpreter, most of the block is never written; "cls" still
+    // clears the pane then.
+    Enter("sleep 300");
+    Enter("exit 3");
+    ASSERT_EQ(paste(block), L"");
+    ASSERT_TRUE(RunUntil("the interpreter's end", [] { return InterpreterEnded(); }));
+    EXPECT_GT(UnwrittenInputSize(), 100000u);
+    EXPECT_EQ(Enter("cls"), L"");
+    EXPECT_TRUE(Pane().empty()) << Pane().size() << " characters left";
 }
 
 // This window has no steady tick: only the passes that the link asks for itself after a line

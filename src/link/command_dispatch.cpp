@@ -198,10 +198,10 @@ const WCHAR* CommandDispatch(HWND entryField) {
         return nullptr;
     }
     // Once the interpreter has ended a line would be lost: it stays in the field, whole.
-    const bool cls = IsWord(s_ansi, "cls");
-    if (!cls && InterpreterEnded()) return RefuseLine(entryField, {0, -1}, kEndedReason);
+    const bool cls = IsWord(s_ansi, "cls"), ended = InterpreterEnded();
+    if (!cls && ended) return RefuseLine(entryField, {0, -1}, kEndedReason);
     // A line that finds too much waiting stays in the entry field for another Enter.
-    if (!InputHasRoom(cls ? 2 : count)) return Refuse(kBusyReason);
+    if (!ended && !InputHasRoom(cls ? 2 : count)) return Refuse(kBusyReason);
     Send(count);
     SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     FlushInput();

@@ -267,8 +267,8 @@ bool ShowsCurrentEntry(HWND field, HWND combo) {
 // The keys that the field takes for the history and the pane while its drop-down list is closed.
 // Up with no current entry (a line was just sent, the field was emptied, or the user typed)
 // recalls the last line sent, wherever the history keeps it, as a console recalls it; from an
-// entry the combo box steps on itself. The page keys and Ctrl+Home
-// and Ctrl+End read back the pane, the draft and the focus staying where they are.
+// entry the combo box steps on itself. The page keys and Ctrl+Home and Ctrl+End read back the
+// pane, the draft and the focus staying where they are.
 bool OnFieldKey(HWND field, WPARAM key) {
     HWND combo = GetParent(field);
     if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) return false;
@@ -307,8 +307,9 @@ bool OnInterruptKey(HWND control, UINT message, WPARAM wParam) {
     return true;
 }
 
-// Ctrl+A, which arrives as its character, selects all of `control`'s text: the edit controls of
-// the system's own common controls have no Ctrl+A of their own. Every key takes the tip away.
+// Ctrl+A, which arrives as its character, selects all of `control`'s text: the system's edit
+// control, as this window has it (not the version-6 one), has no Ctrl+A of its own. Every key takes
+// the tip away.
 bool OnCommonKey(HWND control, UINT message, WPARAM wParam) {
     if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) HideTip();
     if (message != WM_CHAR || wParam != 1) return false;
