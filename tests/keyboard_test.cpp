@@ -338,7 +338,6 @@ TEST_F(KeyboardTest, ALinePastesAsThatLineAndABlockRunsWholeOnlyAfterOneQuestion
     EXPECT_TRUE(WaitFor(
         "the block", [&] { return run.Input().size() >= sent.size(); }, 30000));
     EXPECT_TRUE(run.Input() == sent) << run.Input().size() << " bytes read of " << sent.size();
-    EXPECT_TRUE(varnel.PaneEndsWith("14999 abcdefghijk\r\n"));
     EXPECT_EQ(varnel.History().size(), 5004u);
 
     // "€" has no place in the interpreter's code page: nothing is sent, nothing asked.
