@@ -83,22 +83,19 @@ bool PrepareLookup() {
     if (s_slots) HeapFree(GetProcessHeap(), 0, s_slots);
     s_slots = slots;
     s_slotCount = count;
+    // No entry is empty: looked up as the empty text, each finds the empty slot where it goes.
+    s_folded[0] = '\0';
     for (s_entryCount = 0; s_entryCount < entries; ++s_entryCount) {
         const UINT hash = FoldEntry(static_cast<int>(s_entryCount));
-        for (size_t at = hash;; ++at) {
-            Slot* slot = &s_slots[at & (s_slotCount - 1)];
-            if (slot->entry != 0) continue;
-            *slot = {hash, static_cast<int>(s_entryCount) + 1};
-            break;
-        }
+        *SlotOf(hash) = {hash, static_cast<int>(s_entryCount) + 1};
     }
     return true;
 }
 
 // The history's entry for `text`, added at the end of the list unless some entry already differs
-// from it only in case; its number.
+// from it only in case; its number. -1 when the memory for the lookup cannot be had.
 int HistoryEntry(const char* text) {
-    if (!PrepareLookup()) return static_cast<int>(History(CB_ADDSTRING, 0, text));
+    if (!PrepareLookup()) return -1;
     lstrcpyA(s_folded, text);
     const UINT hash = Fold(s_folded);
     Slot* slot = SlotOf(hash);

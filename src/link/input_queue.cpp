@@ -10,24 +10,23 @@ namespace {
 char* s_bytes;
 size_t s_head, s_tail, s_room;
 
-// Makes room for `count` more bytes at the tail: the waiting bytes move to the start of the block,
-// which grows to twice its size when that is not enough. False when the memory cannot be had.
+// Makes room for `count` more bytes at the tail: the block grows by that much and
+// kInputQueueSize more when it has not room enough, and the waiting bytes move to its start.
+// False when the memory cannot be had.
 bool Reserve(size_t count) {
     if (s_tail + count <= s_room) return true;
     const size_t size = s_tail - s_head;
-    if (s_head > 0) {  // (never before the first block, which a move would have taken as there)
-        MoveMemory(s_bytes, s_bytes + s_head, size);
-        s_head = 0;
-        s_tail = size;
-        if (size + count <= s_room) return true;
+    if (size + count > s_room) {
+        const size_t room = s_room + count + kInputQueueSize;
+        void* bytes = s_bytes ? HeapReAlloc(GetProcessHeap(), 0, s_bytes, room)
+                              : HeapAlloc(GetProcessHeap(), 0, room);
+        if (!bytes) return false;
+        s_bytes = static_cast<char*>(bytes);
+        s_room = room;
     }
-    size_t room = s_room > 0 ? 2 * s_room : kInputQueueSize;
-    if (room < size + count) room = size + count;
-    void* bytes = s_bytes ? HeapReAlloc(GetProcessHeap(), 0, s_bytes, room)
-                          : HeapAlloc(GetProcessHeap(), 0, room);
-    if (!bytes) return false;
-    s_bytes = static_cast<char*>(bytes);
-    s_room = room;
+    MoveMemory(s_bytes, s_bytes + s_head, size);
+    s_head = 0;
+    s_tail = size;
     return true;
 }
 

@@ -28,27 +28,29 @@ bool s_focusInPane;
 // system's own static control, made when first needed.
 HWND s_tip;
 
-// Whether the paste's question is open, and whether a close came meanwhile.
+// Whether the paste's question is open.
 bool s_asking;
-bool s_closeAsked;
 
 // Shows `reason`, when there is one, in the tip, wrapped to the width of the entry field. The tip
 // never takes the focus: the user goes on typing, and the next key takes it away.
 void ShowTip(const WCHAR* reason) {
     if (!reason) return;
     HWND combo = GetParent(s_entry);
+    // The GUI font, whose faces hold the characters that a reason may name: the system's bitmap
+    // font has no "€".
+    HGDIOBJ font = GetStockObject(DEFAULT_GUI_FONT);
     if (!s_tip) {
         s_tip = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"STATIC", nullptr,
                                 WS_POPUP | WS_BORDER | SS_CENTER | SS_NOPREFIX, 0, 0, 0, 0,
                                 GetParent(combo), nullptr, g_instance, nullptr);
+        SendMessageW(s_tip, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
     SetWindowTextW(s_tip, reason);
-    // Measured in the font of a fresh device context of the tip, the system font, which the
-    // static control also draws in.
     RECT field, text = {};
     GetWindowRect(combo, &field);
     text.right = field.right - field.left - 8;
-    HDC dc = GetDC(s_tip);
+    HDC dc = GetDC(s_tip);  // a common device context, made anew at the next GetDC
+    SelectObject(dc, font);
     DrawTextW(dc, reason, -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     ReleaseDC(s_tip, dc);
     const int width = text.right + 8, height = text.bottom + 4;
@@ -104,15 +106,16 @@ INT_PTR OnTimer() {
 
 // The window goes from the screen at once; the process ends as soon as the interpreter has. The
 // paste's question runs a message loop of its own, which would keep the process until it was
-// answered: a close meanwhile answers it No, and comes again once it has gone.
+// answered: a close meanwhile answers it No, and comes again, to be taken once the question has
+// gone (its loop ends before it takes another message).
 INT_PTR OnClose(HWND dialog) {
     if (s_asking) {
-        s_closeAsked = true;
         // The question is the message box that this window owns. (Wine's GetWindow has no
         // GW_ENABLEDPOPUP.)
         HWND box = nullptr;
         while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)))
             if (GetWindow(box, GW_OWNER) == dialog) EndDialog(box, IDNO);
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
         return TRUE;
     }
     ShowWindow(dialog, SW_HIDE);
@@ -127,9 +130,8 @@ INT_PTR OnCtlColorEdit(HDC dc) {
     return reinterpret_cast<INT_PTR>(GetStockObject(BLACK_BRUSH));
 }
 
-// The tip in the colours of the system's own tips; anything else keeps the platform's colours.
-INT_PTR OnCtlColorStatic(HDC dc, HWND control) {
-    if (control != s_tip) return FALSE;
+// The tip, the one static control of this window, in the colours of the system's own tips.
+INT_PTR OnCtlColorStatic(HDC dc) {
     SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
     SetBkColor(dc, GetSysColor(COLOR_INFOBK));
     return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_INFOBK));
@@ -212,7 +214,6 @@ LRESULT RefuseInput(WCHAR character) {
 // them, and said yes: a paste can carry lines the user did not see. A refused paste leaves the
 // field as it was, and the tip says why.
 LRESULT OnPaste(HWND field) {
-    HideTip();
     ClipboardText clipboard(field);
     WCHAR* text = clipboard.Units();
     const size_t count = clipboard.Count();
@@ -239,16 +240,11 @@ LRESULT OnPaste(HWND field) {
     }
     static WCHAR question[kPasteQuestionMax];
     PasteQuestion(text, count, question);
-    HWND dialog = GetAncestor(field, GA_ROOT);
     s_asking = true;
-    const int answer =
-        MessageBoxW(dialog, question, L"Varnel", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    const int answer = MessageBoxW(GetAncestor(field, GA_ROOT), question, L"Varnel",
+                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     s_asking = false;
-    if (s_closeAsked) {
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
-    } else if (answer == IDYES) {
-        ShowTip(DispatchLines(text, count, true));
-    }
+    if (answer == IDYES) ShowTip(DispatchLines(text, count, true));
     return 0;
 }
 
@@ -330,7 +326,7 @@ INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         case WM_CTLCOLOREDIT:
             return OnCtlColorEdit(reinterpret_cast<HDC>(wParam));
         case WM_CTLCOLORSTATIC:
-            return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+            return OnCtlColorStatic(reinterpret_cast<HDC>(wParam));
         case WM_COMMAND:
             return OnCommand(wParam);
         case WM_ACTIVATE:
@@ -339,9 +335,6 @@ INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             return RestoreFocus(dialog);
         case WM_NEXTDLGCTL:
             return OnNextDlgCtl(lParam);
-        case WM_MOVE:  // the tip would be left behind
-            HideTip();
-            return FALSE;
     }
     return FALSE;
 }
