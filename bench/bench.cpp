@@ -2,7 +2,7 @@
 // run, and prints the rows of Rows() below as one table on standard output, each judged against
 // its target; progress goes to standard error.
 //
-//   varnel_bench.exe [only=flood,probe,latency,start,close,memory] [cores=one] [size32=BYTES]
+//   varnel_bench.exe [only=flood,probe,latency,paste,start,close,memory] [cores=one] [size32=BYTES]
 //                    [size64=BYTES] [imports32=A.dll,B.dll] [imports64=...] [allowed=A.dll,...]
 //
 // only= runs some parts; rows whose samples were not measured are left out. scripts/bench gives
@@ -26,6 +26,7 @@ const uint64_t kFloodBytes = 16 << 20;
 const uint64_t kMemoryFloods[2] = {10 << 20, 100 << 20};
 const int kFloodRounds = 5, kProbedFloodRounds = 3, kStartRuns = 5, kCloseRuns = 5;
 const size_t kPings = 50;
+const int kPastedLines = 5000, kPasteRounds = 3;
 const double kProbePeriodMs = 10.0;
 const DWORD kIdleProbingMs = 1000;
 // The floods that are timed start this long after the interpreter's greeting, on both sides, as
@@ -43,11 +44,21 @@ std::string MedianOf(int count, const std::string& more = "") {
     return " (median of " + std::to_string(count) + more + ")";
 }
 
+// The lines of the benchmark's paste, each with its CR LF: 24 bytes each.
+std::string PastedBlock() {
+    std::string block;
+    for (int i = 0; i < kPastedLines; ++i)
+        block += "echo " + std::to_string(10000 + i) + " abcdefghijk\r\n";
+    return block;
+}
+
 // The table, with the floods' rows for Wine on `cores`. Samples are named by the parts below that
 // measure them; "direct." names the baseline's.
 std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& allowedDlls) {
     const std::string in = ", Wine on " + cores, shown = "flood written -> FLOOD END shown";
     const std::string trip = "WM_NULL round trip during the floods: ", ping = "command latency";
+    const std::string paste = std::to_string(kPastedLines) + "-line paste (" +
+                              std::to_string(PastedBlock().size()) + " B)";
     const std::string small = " (" + MiB(kMemoryFloods[0]);
     return {
         // Under Wine every read and write of a pipe is a request to the wineserver. Across cores
@@ -73,6 +84,11 @@ std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& 
         {ping + ": worst", kMax, "latency", "direct.latency"},
         {ping + " with a selection in the pane: p95", kP95, "selected", "latency", kAtMost, 110,
          " without"},
+        // A paste is fed to the interpreter as it reads, a pipe's worth at a time, between the
+        // window's other work; the baseline writes the same lines straight into the pipe.
+        {paste + ": Yes -> last line read" + MedianOf(kPasteRounds), kMedian, "paste",
+         "direct.paste", kAtMost, 3000},
+        {"WM_NULL round trip from the paste on: worst", kMax, "paste.probed", "", kAtMost, 250},
         {"start-up to greeting shown" + MedianOf(kStartRuns), kMedian, "start", "direct.start",
          kPlusBaseline, 150, " direct"},
         {"start-up: window found", kMedian, "window", ""},
@@ -105,6 +121,27 @@ std::vector<std::string> Words(const std::string& list) {
     return words;
 }
 
+// Adds to `name` the round trips of WM_NULL to `process`'s window while `meanwhile` runs, one every
+// kProbePeriodMs (10 s when unanswered), sent from a thread of their own so that nothing else the
+// benchmark does waits in line.
+template <typename F>
+void ProbeDuring(const VarnelProcess& process, const std::string& name, F meanwhile) {
+    std::vector<double> trips;
+    std::atomic<bool> stop{false};
+    std::thread prober([&] {
+        for (double next = NowMs(); !stop;
+             Sleep(static_cast<DWORD>(std::max(0.0, next - NowMs())))) {
+            double trip = process.RoundTripMs(10000);
+            trips.push_back(trip < 0 ? 10000 : trip);
+            next = std::max(next + kProbePeriodMs, NowMs());
+        }
+    });
+    meanwhile();
+    stop = true;
+    prober.join();
+    g_measured[name].values.insert(g_measured[name].values.end(), trips.begin(), trips.end());
+}
+
 // A 16 MiB flood through varnel.exe against the same flood drained directly, kFloodRounds of each,
 // taken in turns, each once its side has settled; nothing else runs meanwhile on either side. The
 // interpreter's writing time, and how long after the flood its end was seen.
@@ -127,32 +164,14 @@ void BenchFloodThroughput() {
 // window idle. The probes are load of their own on Wine, so these floods are not the ones timed
 // above; their writing time is shown for comparison.
 void BenchFloodResponsiveness() {
-    // Adds to `name` the round trips while `meanwhile` runs (10 s when unanswered), sent from a
-    // thread of their own so that nothing else the benchmark does waits in line.
-    auto probeDuring = [](const VarnelProcess& process, const std::string& name, auto meanwhile) {
-        std::vector<double> trips;
-        std::atomic<bool> stop{false};
-        std::thread prober([&] {
-            for (double next = NowMs(); !stop;
-                 Sleep(static_cast<DWORD>(std::max(0.0, next - NowMs())))) {
-                double trip = process.RoundTripMs(10000);
-                trips.push_back(trip < 0 ? 10000 : trip);
-                next = std::max(next + kProbePeriodMs, NowMs());
-            }
-        });
-        meanwhile();
-        stop = true;
-        prober.join();
-        g_measured[name].values.insert(g_measured[name].values.end(), trips.begin(), trips.end());
-    };
     for (int round = 1; round <= kProbedFloodRounds; ++round) {
         Progress(kFlood + " through varnel.exe, window probed", round, kProbedFloodRounds);
         Varnel varnel("bench-probed-flood");
         if (round == 1) {
             Sleep(200);
-            probeDuring(varnel.process, "idle", [] { Sleep(kIdleProbingMs); });
+            ProbeDuring(varnel.process, "idle", [] { Sleep(kIdleProbingMs); });
         }
-        probeDuring(varnel.process, "probed",
+        ProbeDuring(varnel.process, "probed",
                     [&] { Add("probed.writing", varnel.TypeFlood(kFloodBytes).writingMs); });
     }
 }
@@ -183,6 +202,54 @@ void BenchLatency() {
     pings(Varnel("bench-ping"), "latency");
     Progress("command latency through varnel.exe, a selection in the pane");
     pings(Varnel("bench-ping", true), "selected");
+}
+
+// A paste of kPastedLines lines into the entry field (posted WM_PASTE, as Ctrl+V sends it),
+// answered Yes: the time from the answer until the stand-in has read the last line, and the
+// window's round trips from the paste on; against the same lines written directly into the
+// stand-in's pipe, from the first write until it has read the last line.
+void BenchPaste() {
+    const std::string block = PastedBlock();
+    const std::wstring wide(block.begin(), block.end());
+    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                 nullptr);
+    auto read = [&](const FakeRun& run, double start) {
+        if (!WaitFor(
+                "the pasted lines", [&] { return FileSize(run.Base() + ".in") >= block.size(); },
+                60000))
+            Fail("the paste did not arrive");
+        if (run.Input() != block) Fail("the paste arrived out of order");
+        return NowMs() - start;
+    };
+    for (int round = 1; round <= kPasteRounds; ++round) {
+        Progress("paste, directly", round, kPasteRounds);
+        {
+            DirectFake direct("bench-paste");
+            Sleep(kSettleMs);
+            const double start = NowMs();
+            direct.Write(block);
+            Add("direct.paste", read(direct.run, start));
+        }
+        Progress("paste through varnel.exe", round, kPasteRounds);
+        Varnel varnel("bench-paste");
+        Sleep(kSettleMs);
+        if (!PutOnClipboard(owner, wide)) Fail("no clipboard");
+        // The round trips from the paste on: its lines are checked before the question too.
+        ProbeDuring(varnel.process, "paste.probed", [&] {
+            PostMessageA(varnel.process.entry, WM_PASTE, 0, 0);
+            HWND question = nullptr;
+            if (!WaitFor("the question", [&] {
+                    for (HWND box : TopLevelWindows(varnel.process.info.dwProcessId, "#32770"))
+                        if (box != varnel.process.dialog) question = box;
+                    return question != nullptr;
+                }))
+                Fail("no question before the paste");
+            const double start = NowMs();
+            PostMessageA(question, WM_COMMAND, IDYES, 0);
+            Add("paste", read(varnel.run, start));
+        });
+    }
+    DestroyWindow(owner);
 }
 
 // From CreateProcess to the greeting shown, against the stand-in started on pipes.
@@ -249,6 +316,7 @@ int main(int argc, char** argv) {
     if (part("flood")) BenchFloodThroughput();
     if (part("probe")) BenchFloodResponsiveness();
     if (part("latency")) BenchLatency();
+    if (part("paste")) BenchPaste();
     if (part("start")) BenchStartUp();
     if (part("close")) BenchClose();
     if (part("memory")) BenchMemory();

@@ -143,11 +143,15 @@ public:
     }
 
     double Answer(const std::string& line, const std::string& answer) override {
-        const std::string text = line + "\r\n";
+        Write(line + "\r\n");
+        return ReadUntilEnd(answer);
+    }
+
+    // Writes `text` into the stand-in's input, waiting while the pipe is full.
+    void Write(const std::string& text) {
         DWORD written = 0;
         WriteFile(input_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        if (written != text.size()) Fail("the stand-in did not take " + line);
-        return ReadUntilEnd(answer);
+        if (written != text.size()) Fail("the stand-in did not take " + text.substr(0, 40));
     }
 
 private:
@@ -225,6 +229,13 @@ private:
 
     bool selecting_;
 };
+
+// The size of a file that another process may still be writing, without reading it.
+inline uint64_t FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
 
 // --- The table -----------------------------------------------------------------------------------
 

@@ -106,6 +106,21 @@ inline std::pair<int, int> Selection(HWND control) {
     return {static_cast<int>(start), static_cast<int>(end)};
 }
 
+// Puts `text` on the clipboard as Unicode text; `owner` is a window of this process. Another
+// program may hold the clipboard open for a moment.
+inline bool PutOnClipboard(HWND owner, const std::wstring& text) {
+    if (!WaitFor("the clipboard", [&] { return OpenClipboard(owner) != FALSE; })) return false;
+    EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    memcpy(GlobalLock(memory), text.c_str(), bytes);
+    GlobalUnlock(memory);
+    const bool put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    if (!put) GlobalFree(memory);  // the clipboard owns it only once it has taken it
+    CloseClipboard();
+    return put;
+}
+
 // One run of the stand-in interpreter: it logs every byte it reads to Input() and its notable
 // moments to Events() (see fake_interpreter.cpp). The records go with the run.
 class FakeRun {

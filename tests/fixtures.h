@@ -40,19 +40,11 @@ inline DWORD HandleCount(HANDLE process) {
     return count;
 }
 
-// Puts `text` on the clipboard as Unicode text; `owner` is a window of this process. Another
-// program may hold the clipboard open for a moment.
-inline bool PutOnClipboard(HWND owner, const std::wstring& text) {
-    if (!WaitFor("the clipboard", [&] { return OpenClipboard(owner) != FALSE; })) return false;
-    EmptyClipboard();
-    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    memcpy(GlobalLock(memory), text.c_str(), bytes);
-    GlobalUnlock(memory);
-    const bool put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-    if (!put) GlobalFree(memory);  // the clipboard owns it only once it has taken it
-    CloseClipboard();
-    return put;
+// The tip that tells why a line or a paste was refused, while a process shows it: a popup of the
+// system's static control.
+inline HWND Tip(const VarnelProcess& varnel) {
+    const std::vector<HWND> tips = TopLevelWindows(varnel.info.dwProcessId, "Static");
+    return tips.empty() ? nullptr : tips[0];
 }
 
 // Handles this thread's messages for `ms` milliseconds.
@@ -195,10 +187,12 @@ protected:
         if (running) StopInterpreter();
         running = false;
     }
-    // Puts `text` into the entry field and presses Enter.
-    void Enter(const std::string& text) {
+    // Puts `text` into the entry field and presses Enter; returns why the line was refused, or
+    // "" when it went.
+    std::wstring Enter(const std::string& text) {
         SendMessageA(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-        CommandDispatch(entry);
+        const WCHAR* reason = CommandDispatch(entry);
+        return reason ? reason : L"";
     }
     std::string Pane() const { return ControlText(windows.pane); }
     std::string Entry() const { return ControlText(entry); }

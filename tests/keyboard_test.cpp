@@ -187,9 +187,10 @@ TEST_F(KeyboardTest, CtrlCAndCtrlBreakStopWhatTheInterpreterRuns) {
     EXPECT_EQ(run.EventsNamed("ctrl-c").size(), 2u) << "Ctrl+Break also sent Ctrl+C";
 }
 
-// The history from the keyboard: Up recalls the newest command first, each further Up an older one
-// and Down a newer one; after a line is sent, Up starts again from the newest.
-TEST_F(KeyboardTest, UpRecallsTheNewestCommandFirst) {
+// The history from the keyboard: the first Up recalls the last line sent, wherever the history
+// keeps it (each command once, as first typed), and Up and Down step on from there. Ctrl+A selects
+// the whole line in the field and the whole pane in the pane.
+TEST_F(KeyboardTest, UpRecallsTheLastLineSentAndCtrlASelectsAll) {
     for (const char* line : {"echo first", "echo second", "echo third"})
         ASSERT_TRUE(varnel.Type(line));
     auto recalls = [&](WORD key, const std::string& line) {
@@ -202,9 +203,27 @@ TEST_F(KeyboardTest, UpRecallsTheNewestCommandFirst) {
     EXPECT_TRUE(recalls(VK_DOWN, "echo second"));
     Press(VK_RETURN);
     ASSERT_TRUE(WaitFor("the line sent", [&] { return varnel.EntryText().empty(); }));
-    EXPECT_TRUE(recalls(VK_UP, "echo third"));
+    EXPECT_TRUE(recalls(VK_UP, "echo second")) << "not the line just sent";
+    EXPECT_TRUE(recalls(VK_UP, "echo first"));
+    ASSERT_TRUE(varnel.Type("ECHO FIRST"));
+    EXPECT_TRUE(recalls(VK_UP, "echo first"));
+    EXPECT_TRUE(recalls(VK_DOWN, "echo second"));
     EXPECT_EQ(varnel.History(),
               (std::vector<std::string>{"echo first", "echo second", "echo third"}));
+
+    SendMessageA(varnel.entry, EM_SETSEL, 2, 2);
+    Press('A', VK_CONTROL);
+    EXPECT_TRUE(WaitFor("the whole line selected",
+                        [&] { return Selection(varnel.entry) == std::make_pair(0, 11); }));
+    EXPECT_EQ(varnel.EntryText(), "echo second");
+    ClickIntoPane();
+    ASSERT_TRUE(FocusSettlesOn(varnel.pane));
+    SendMessageA(varnel.pane, EM_SETSEL, 3, 3);
+    Press('A', VK_CONTROL);
+    const int length = static_cast<int>(varnel.Pane().size());
+    EXPECT_TRUE(WaitFor("the whole pane selected",
+                        [&] { return Selection(varnel.pane) == std::make_pair(0, length); }));
+    EXPECT_EQ(static_cast<int>(varnel.Pane().size()), length);
 }
 
 // The pane read back from the entry field: the page keys, Ctrl+Home and Ctrl+End scroll it while
@@ -232,6 +251,33 @@ TEST_F(KeyboardTest, ThePageKeysInTheFieldReadBackThePane) {
     ASSERT_TRUE(varnel.Type("echo more"));
     ASSERT_TRUE(varnel.PaneEndsWith("more\r\n"));
     EXPECT_GT(firstLine(), bottom) << "the view does not follow from the bottom";
+
+    // F4 and Alt+Down open the history's list; with it open every key is the list's, the page
+    // keys too; Escape closes the list, never the window.
+    const LRESULT end = firstLine();
+    auto dropped = [&](bool open) {
+        return WaitFor(open ? "the list open" : "the list closed", [&] {
+            return (SendMessageA(varnel.combo, CB_GETDROPPEDSTATE, 0, 0) != 0) == open;
+        });
+    };
+    const struct {
+        const char* name;
+        std::function<void()> open;
+    } openers[] = {
+        {"F4", [] { Press(VK_F4); }},
+        {"Alt+Down", [] { Press(VK_DOWN, VK_MENU); }},
+        {"CB_SHOWDROPDOWN", [&] { SendMessageA(varnel.combo, CB_SHOWDROPDOWN, TRUE, 0); }}};
+    for (const auto& opener : openers) {
+        opener.open();
+        EXPECT_TRUE(dropped(true)) << opener.name;
+        Press(VK_PRIOR);
+        Sleep(200);
+        EXPECT_EQ(firstLine(), end) << "the pane moved under the open list, " << opener.name;
+        Press(VK_ESCAPE);
+        EXPECT_TRUE(dropped(false)) << opener.name;
+        Sleep(100);
+        ASSERT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE)) << "Escape closed";
+    }
 }
 
 // The message boxes that varnel.exe shows besides its main window.
@@ -243,10 +289,11 @@ std::vector<HWND> Boxes(const VarnelProcess& varnel) {
 
 // Pastes into the entry field. A line with its line end, as copied from the pane, goes in as that
 // line. Several lines go only after one question that shows how many and the first of them: No
-// sends nothing, Yes sends each as if typed and entered, "exit" among them as a line. A block
-// holding a line that cannot go sends nothing, and that line is put into the field with its fault
-// selected.
-TEST_F(KeyboardTest, ALinePastesAsThatLineAndABlockRunsOnlyAfterOneQuestion) {
+// sends nothing, Yes sends each as if typed and entered, "exit" among them as a line, and a block
+// far larger than the input queue goes whole and in order. A block holding a line that cannot go
+// sends nothing and leaves the draft as it was; a tip says why, until the next key. A close while
+// the question is open answers it No and ends the program at once.
+TEST_F(KeyboardTest, ALinePastesAsThatLineAndABlockRunsWholeOnlyAfterOneQuestion) {
     HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                                  nullptr);
     for (const wchar_t* line : {L"say pasted\r\n", L"say pasted\n", L"say pasted\r"}) {
@@ -256,36 +303,69 @@ TEST_F(KeyboardTest, ALinePastesAsThatLineAndABlockRunsOnlyAfterOneQuestion) {
         EXPECT_TRUE(WaitFor("the pasted line", [&] { return varnel.EntryText() == "say pasted"; }))
             << varnel.EntryText();
     }
-    SendMessageA(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("draft"));
     ASSERT_TRUE(varnel.Type("ignore-exit"));
     SendMessageA(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("draft"));
+    auto question = [&] {
+        return WaitFor("the question", [&] { return Boxes(varnel).size() == 1; })
+                   ? ControlText(GetDlgItem(Boxes(varnel)[0], 0xFFFF))
+                   : "";
+    };
+    auto answer = [&](int button) {
+        PostMessageA(Boxes(varnel)[0], WM_COMMAND, button, 0);
+        return WaitFor("the answer taken", [&] { return Boxes(varnel).empty(); });
+    };
     ASSERT_TRUE(PutOnClipboard(owner, L"echo one\r\nexit\necho three\r\n"));
-    for (int answer : {IDNO, IDYES}) {
+    for (int button : {IDNO, IDYES}) {
         Press('V', VK_CONTROL);
-        ASSERT_TRUE(WaitFor("the question", [&] { return Boxes(varnel).size() == 1; }));
-        HWND box = Boxes(varnel)[0];
-        const std::string question = ControlText(GetDlgItem(box, 0xFFFF));
-        EXPECT_NE(question.find("3 lines"), std::string::npos) << question;
-        EXPECT_NE(question.find("echo one\nexit\necho three"), std::string::npos) << question;
+        const std::string asked = question();
+        EXPECT_NE(asked.find("3 lines"), std::string::npos) << asked;
+        EXPECT_NE(asked.find("echo one\nexit\necho three"), std::string::npos) << asked;
         EXPECT_EQ(run.Input(), "ignore-exit\r\n") << "sent before the answer";
-        PostMessageA(box, WM_COMMAND, answer, 0);
-        ASSERT_TRUE(WaitFor("the answer taken", [&] { return Boxes(varnel).empty(); }));
+        ASSERT_TRUE(answer(button));
     }
     ASSERT_TRUE(varnel.PaneEndsWith("one\r\nthree\r\n"));
-    EXPECT_EQ(run.Input(), "ignore-exit\r\necho one\r\nexit\r\necho three\r\n");
+    std::string sent = "ignore-exit\r\necho one\r\nexit\r\necho three\r\n";
+    EXPECT_EQ(run.Input(), sent);
     EXPECT_EQ(varnel.EntryText(), "draft");
     EXPECT_EQ(varnel.History(),
               (std::vector<std::string>{"ignore-exit", "echo one", "exit", "echo three"}));
-    EXPECT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
 
-    // "€" has no place in the interpreter's code page: nothing is sent, and nothing asked.
+    // 5,000 lines, 120,000 bytes.
+    std::wstring block;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string line = "echo " + std::to_string(10000 + i) + " abcdefghijk";
+        block += std::wstring(line.begin(), line.end()) + L"\r\n";
+        sent += line + "\r\n";
+    }
+    ASSERT_TRUE(PutOnClipboard(owner, block));
+    Press('V', VK_CONTROL);
+    EXPECT_NE(question().find("5000 lines"), std::string::npos);
+    ASSERT_TRUE(answer(IDYES));
+    EXPECT_TRUE(WaitFor(
+        "the block", [&] { return run.Input().size() >= sent.size(); }, 30000));
+    EXPECT_TRUE(run.Input() == sent) << run.Input().size() << " bytes read of " << sent.size();
+    EXPECT_EQ(varnel.History().size(), 5004u);
+
+    // "€" has no place in the interpreter's code page: nothing is sent, nothing asked.
+    SendMessageA(varnel.entry, EM_SETSEL, 1, 3);
     ASSERT_TRUE(PutOnClipboard(owner, L"echo fine\r\necho caf\x20AC\r\necho last"));
     Press('V', VK_CONTROL);
-    EXPECT_TRUE(WaitFor("the refused line", [&] { return varnel.EntryText() == "echo caf\x80"; }));
-    EXPECT_EQ(Selection(varnel.entry), std::make_pair(8, 9));
-    Sleep(200);
+    EXPECT_TRUE(WaitFor("the tip", [&] { return Tip(varnel) != nullptr; }));
+    EXPECT_EQ(ControlText(Tip(varnel)),
+              "Line 2 of the paste: the interpreter's code page (OEM 437) has no \"\x80\".");
+    EXPECT_EQ(varnel.EntryText(), "draft");
+    EXPECT_EQ(Selection(varnel.entry), std::make_pair(1, 3));
+    Press(VK_END);
+    EXPECT_TRUE(WaitFor("the tip gone at the next key", [&] { return Tip(varnel) == nullptr; }));
     EXPECT_TRUE(Boxes(varnel).empty());
-    EXPECT_EQ(run.Input(), "ignore-exit\r\necho one\r\nexit\r\necho three\r\n");
+    EXPECT_TRUE(run.Input() == sent);
+
+    ASSERT_TRUE(PutOnClipboard(owner, L"echo never\r\necho sent\r\n"));
+    Press('V', VK_CONTROL);
+    ASSERT_NE(question(), "");
+    varnel.Close();
+    EXPECT_EQ(varnel.WaitForExit(3000), 0u) << "the question kept the program";
+    EXPECT_EQ(run.Input().find("never"), std::string::npos);
     DestroyWindow(owner);
 }
 

@@ -264,7 +264,7 @@ TEST_F(LinkTest, ComspecNamingAFileWithABlankStartsThatFile) {
 TEST_F(LinkTest, TypedLinesArriveAsOemTextAndCrLf) {
     Launch();
     const std::string longest(259, 'x');
-    Enter(longest + "yyyy");
+    EXPECT_EQ(Enter(longest + "yyyy"), L"263 characters: the interpreter takes at most 259.");
     EXPECT_EQ(Entry(), longest + "yyyy");
     EXPECT_EQ(Selection(entry), std::make_pair(259, 263));
     EXPECT_TRUE(History().empty());
@@ -303,6 +303,58 @@ TEST_F(LinkTest, ClsAndExitAreAnsweredInAnyCaseAndTheHistoryKeepsEachLineOnce) {
         "echo before CLS\r\n\r\necho before Cls\r\n\r\necho before cls\r\n\r\n"
         "dir\r\nver\r\nDIR\r\nVer\r\ndir\r\n";
     EXPECT_EQ(InputAfter(expected.size()), expected);
+}
+
+// A pasted block: every line is checked before any is sent. A block whose last line cannot go
+// sends nothing and enters nothing into the history, and the reason names that line. A block far
+// larger than the input queue goes whole and in order, fed to an interpreter that does not read
+// yet as it reads; until it has read most of it, what waits is the rest of the block, and a typed
+// line is refused, then goes behind the block.
+TEST_F(LinkTest, APastedBlockGoesWholeAndInOrderOrNotAtAll) {
+    Launch({"sleep 1000"});
+    auto paste = [](const std::wstring& block) {
+        const WCHAR* reason = DispatchLines(block.c_str(), block.size(), true);
+        return std::wstring(reason ? reason : L"");
+    };
+    EXPECT_EQ(paste(L"echo one\r\necho two\r\necho caf\x20AC"),
+              L"Line 3 of the paste: the interpreter's code page (OEM 437) has no \"\x20AC\".");
+    EXPECT_TRUE(History().empty());
+    EXPECT_EQ(UnwrittenInputSize() + run.Input().size(), 0u);
+
+    std::wstring block;
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string line = "echo " + std::to_string(10000 + i) + " abcdefghijk";
+        block += std::wstring(line.begin(), line.end()) + L"\r\n";
+        expected += line + "\r\n";
+    }
+    ASSERT_EQ(paste(block), L"");
+    std::string unwritten(UnwrittenInputSize(), '\0');
+    unwritten.resize(CopyUnwrittenInput(&unwritten[0], unwritten.size() + 10));
+    EXPECT_GT(unwritten.size(), 100000u);
+    EXPECT_TRUE(EndsWith(expected, unwritten)) << "not the block's last " << unwritten.size();
+    EXPECT_EQ(Enter("echo typed"), kBusyReason);
+    EXPECT_EQ(Entry(), "echo typed");
+    ASSERT_TRUE(RunUntil(
+        "little to wait", [&] { return UnwrittenInputSize() < 30000; }, 20000));
+    EXPECT_EQ(Enter("echo typed"), L"");
+    EXPECT_TRUE(InputAfter(expected.size() + 12) == expected + "echo typed\r\n")
+        << run.Input().size() << " bytes read";
+
+    // Behind a line that ends the interpreter, most of the block is never written: the notice of
+    // the end names those lines, and they are dropped. "cls" still clears the pane then.
+    Enter("sleep 300");
+    Enter("exit 3");
+    ASSERT_EQ(paste(block), L"");
+    ASSERT_TRUE(RunUntil("the interpreter's end", [] { return InterpreterEnded(); }));
+    ASSERT_TRUE(RunUntil("the end told", [] { return EndTold(); }));
+    EXPECT_EQ(UnwrittenInputSize(), 0u);
+    const std::string told = Pane();
+    EXPECT_NE(told.find("[It did not read 4"), std::string::npos) << told.substr(0, 200);
+    EXPECT_TRUE(
+        EndsWith(told, "\"echo 14999 abcdefghijk\".]\r\n[Press Enter to start it again.]\r\n"));
+    EXPECT_EQ(Enter("cls"), L"");
+    EXPECT_TRUE(Pane().empty()) << Pane().size() << " characters left";
 }
 
 // This window has no steady tick: only the passes that the link asks for itself after a line

@@ -186,15 +186,31 @@ TEST(CommandText, EdgesOfLinesAndPastes) {
     // A character the field shows but the ANSI code page lacks (put there by an input method or
     // another program) is refused, not sent as the "?" an ANSI read of the field would give.
     EXPECT_EQ(Made(L"echo \x0414\x043E\x043C"), "refused 5-6");
+}
 
-    for (const wchar_t* refused : {L"dir\n", L"a\rb", L"ok\r\n", L"\x0100"})
-        EXPECT_FALSE(FieldTakesPaste(refused, wcslen(refused))) << refused;
-    EXPECT_TRUE(FieldTakesPaste(L"ok\0\x0414", 4));  // the text ends at its first zero
-    EXPECT_TRUE(FieldTakesPaste(L"ok\x0414", 2));
-    const std::wstring many(1000, L'a');
-    EXPECT_TRUE(FieldTakesPaste(many.c_str(), many.size()));
-    const std::wstring late = many + L"\x0414";
-    EXPECT_FALSE(FieldTakesPaste(late.c_str(), late.size()));
+// What the user is told of a refused line: its length against the longest line, or the character
+// that a code page lacks, named whole; in a paste, after the line's number. (The code pages are
+// those of the tests' Wine: OEM 437 and ANSI 1252.)
+TEST(CommandText, RefusalsSayWhy) {
+    auto reason = [](const std::wstring& text, size_t line = 0) {
+        char ansi[2 * kLongest + 1], made[kLongest + 3];
+        TextRange refused{-2, -2};
+        const int units = std::min(static_cast<int>(text.size()), kLongest + 1);
+        EXPECT_EQ(MakeInterpreterLine(text.data(), units, ansi, made, &refused), 0u) << "sent";
+        WCHAR out[kRefusalReasonMax];
+        RefusalReason(text.data(), static_cast<int>(text.size()), refused, line, out);
+        return std::wstring(out);
+    };
+    EXPECT_EQ(reason(L"echo caf\x20AC"),
+              L"The interpreter's code page (OEM 437) has no \"\x20AC\".");
+    EXPECT_EQ(reason(L"echo " + std::wstring(265, L'x')),
+              L"270 characters: the interpreter takes at most 259.");
+    EXPECT_EQ(reason(L"echo \x2500 \x20AC", 2820),
+              L"Line 2820 of the paste: the window's code page (ANSI 1252) has no \"\x2500\".");
+    EXPECT_EQ(
+        reason(L"echo \xD83D\xDE00", 3),
+        L"Line 3 of the paste: the interpreter's code page (OEM 437) has no \"\xD83D\xDE00\".");
+    EXPECT_EQ(reason(L"echo a\rb"), L"The line holds a line break, which would end it there.");
 }
 
 // A paste's lines end at CR LF, LF or a lone CR; a line end at the very end starts no line.

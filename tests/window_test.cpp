@@ -177,20 +177,33 @@ TEST_F(WindowTest, StalledInterpreterNeverFreezesTheWindowAndExitEndsTheProgram)
 // A line goes whole and exact or not at all. Past the interpreter's longest line it would have
 // been cut; CharToOemA would have sent "€" as "?", a wildcard (this line would delete every
 // "Müller-?.txt"); a CR would have travelled hidden inside it. Such a line stays in the field
-// with what keeps it back selected, and the history does not take it.
+// with what keeps it back selected, and the history does not take it. A tip just above the field
+// says why, until the next key.
 TEST_F(WindowTest, LinesThatCannotArriveWholeAndExactStayInTheField) {
     Start();
     const struct {
         std::string text;
         int start, end;
-    } refused[] = {{"echo " + std::string(295, 'x'), 259, 300},
-                   {"del M\xFCller-\x80.txt", 11, 12},
-                   {"echo cr1\rcr2", 8, 9}};
+        std::string reason;
+    } refused[] = {
+        {"echo " + std::string(295, 'x'), 259, 300,
+         "300 characters: the interpreter takes at most 259."},
+        {"del M\xFCller-\x80.txt", 11, 12,
+         "The interpreter's code page (OEM 437) has no \"\x80\"."},
+        {"echo cr1\rcr2", 8, 9, "The line holds a line break, which would end it there."}};
     for (const auto& line : refused) {
         varnel.TypeAndWait(line.text);
         EXPECT_EQ(varnel.EntryText(), line.text);
         EXPECT_EQ(Selection(varnel.entry), std::make_pair(line.start, line.end));
+        ASSERT_TRUE(Tip(varnel)) << line.reason;
+        EXPECT_EQ(ControlText(Tip(varnel)), line.reason);
     }
+    RECT tip, field;
+    GetWindowRect(Tip(varnel), &tip);
+    GetWindowRect(varnel.combo, &field);
+    EXPECT_TRUE(tip.bottom == field.top && tip.left == field.left) << "not just above the field";
+    PostMessageA(varnel.entry, WM_KEYDOWN, VK_END, 0x014F0001);
+    EXPECT_TRUE(WaitFor("the tip gone at the next key", [&] { return !Tip(varnel); }));
     // Text that reached the field by neither typing nor pasting (an input method, another
     // program) is read as the field shows it, never as the "?" of the ANSI code page.
     SendMessageW(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"echo \x0414\x043E\x043C"));

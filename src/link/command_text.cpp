@@ -57,18 +57,38 @@ size_t MakeInterpreterLine(const WCHAR* text, int length, char* ansi, char* line
     return static_cast<size_t>(count);
 }
 
+void RefusalReason(const WCHAR* text, int length, TextRange refused, size_t line, WCHAR* out) {
+    const int at =
+        line > 0 ? wsprintfW(out, L"Line %u of the paste: ", static_cast<unsigned>(line)) : 0;
+    WCHAR* reason = out + at;
+    if (refused.end < 0) {
+        wsprintfW(reason, L"%d characters: the interpreter takes at most %d.", length,
+                  kCommandMaxChars);
+    } else {
+        // The character, a surrogate pair whole, and what each code page makes of it.
+        WCHAR character[3] = {};
+        const int size = refused.end - refused.start;
+        CopyMemory(character, text + refused.start, size * sizeof(WCHAR));
+        char bytes[4];
+        if (character[0] == '\r' || character[0] == '\n') {
+            lstrcpyW(reason, L"The line holds a line break, which would end it there.");
+        } else if (!ExactBytes(GetOEMCP(), character, size, bytes, sizeof(bytes))) {
+            wsprintfW(reason, L"The interpreter's code page (OEM %u) has no \"%s\".", GetOEMCP(),
+                      character);
+        } else if (!ExactBytes(GetACP(), character, size, bytes, sizeof(bytes))) {
+            wsprintfW(reason, L"The window's code page (ANSI %u) has no \"%s\".", GetACP(),
+                      character);
+        } else {
+            lstrcpyW(reason, L"The line is too long in the interpreter's code page.");
+        }
+    }
+    // After the line's number the reason goes on as one sentence.
+    if (at > 0 && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] += 'a' - 'A';
+}
+
 bool FieldTakesCharacter(WCHAR character) {
     char bytes[4];
     return ExactBytes(GetACP(), &character, 1, bytes, sizeof(bytes)) > 0;
-}
-
-bool FieldTakesPaste(const WCHAR* text, size_t count) {
-    // Character by character, as the field would take them typed (a surrogate half alone is
-    // refused either way).
-    for (size_t at = 0; at < count && text[at] != 0; ++at) {
-        if (text[at] == '\r' || text[at] == '\n' || !FieldTakesCharacter(text[at])) return false;
-    }
-    return true;
 }
 
 PastedLine PastedLineAt(const WCHAR* text, size_t count, size_t from) {

@@ -27,13 +27,23 @@ struct TextRange {
 size_t MakeInterpreterLine(const WCHAR* text, int length, char* ansi, char* line,
                            TextRange* refused);
 
+// Why a line cannot reach the interpreter as typed, in words for the user beside the field. `text`
+// is the line, `length` units in all, and `refused` what MakeInterpreterLine found keeping it back;
+// `line` is its number in a paste, 0 for a line of its own. Writes the reason with a terminating
+// zero to `out`, which has room for kRefusalReasonMax units: the length against the longest line,
+// or the character that a code page lacks, or the line break inside the line.
+constexpr size_t kRefusalReasonMax = 160;
+void RefusalReason(const WCHAR* text, int length, TextRange refused, size_t line, WCHAR* out);
+
+// The refusals that no character of the line causes.
+constexpr WCHAR kEndedReason[] =
+    L"The interpreter has ended: Enter on an empty line starts it again.";
+constexpr WCHAR kBusyReason[] = L"The interpreter has yet to read what was sent before.";
+constexpr WCHAR kTooLargeReason[] = L"The paste is too large for the memory at hand.";
+
 // Whether the entry field can take a typed character (one UTF-16 unit): the ANSI code page
 // holds it exactly, so that the field never shows a "?" the user did not type.
 bool FieldTakesCharacter(WCHAR character);
-
-// Whether the entry field can take a pasted text (what comes before its first zero, within
-// `count` units): one line, with every character held exactly by the ANSI code page.
-bool FieldTakesPaste(const WCHAR* text, size_t count);
 
 // One line of a pasted text: units [start, end), and where the next line starts, past its line
 // end (CR LF, LF or a lone CR).

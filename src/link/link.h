@@ -35,18 +35,25 @@ int SpawnInterpreter(const LinkWindows& windows);
 void OutputPump();
 
 // The Enter key in `entryField`: the history, the window's own words "cls" and "exit", and the
-// typed line to the interpreter. Once the interpreter has ended a line is refused, as any line
-// that cannot reach it: it stays in the field, selected, the window beeps, and the notice of the
-// end is put back in view. Once that end has been told, an empty line starts a new interpreter.
-void CommandDispatch(HWND entryField);
+// typed line to the interpreter. Returns null when the line went (or closed the window, or
+// started a new interpreter). A line that cannot reach the interpreter, as typed or because it has
+// ended, is refused: it stays in the field with what keeps it back selected, the window beeps, and
+// the reason is returned, for the window to show; once the interpreter has ended, the notice of
+// its end is put back in view too. Once that end has been told, an empty line starts a new
+// interpreter. A line that finds too much waiting for the interpreter stays as it is, with a beep
+// and the reason. The reason lives until the next call.
+const WCHAR* CommandDispatch(HWND entryField);
 
-// A paste of lines into `entryField`, `count` units of `text`: each line as if typed and entered,
-// in order, with the same rules, but "exit" goes to the interpreter like any line. Every line is
-// checked before any is sent; with `send` false, they are only checked. Returns true when all of
-// them can go (and, with `send`, have gone). Otherwise nothing is sent: the first line that cannot
-// go is put into the field with what keeps it back selected, and the window beeps. A zero follows
-// the `count` units of `text`, which is written to while the call runs and is as it was after.
-bool DispatchLines(HWND entryField, WCHAR* text, size_t count, bool send);
+// A paste of lines, `count` units of `text`: each line as if typed and entered, in order, with the
+// same rules, but "exit" goes to the interpreter like any line. Every line is checked before any is
+// sent; with `send` false, they are only checked. Returns null when all of them can go (and, with
+// `send`, have gone into the history and behind what waits for the interpreter, however much that
+// is). Otherwise nothing is sent, nothing enters the history, the window beeps, and the reason is
+// returned, with the number of the line that cannot go.
+const WCHAR* DispatchLines(const WCHAR* text, size_t count, bool send);
+
+// The history entry of the last line sent, which the first Up recalls; -1 while there is none.
+int LastSentEntry();
 
 // Ctrl+C: the interrupt a console gives for it, to every program on the interpreter's console,
 // the interpreter among them, and to those it left running once it has ended. False when it could

@@ -17,8 +17,9 @@ constexpr DWORD kInputPipeSize = 1024;
 // The output pipe: large, so that a flooding interpreter writes on while an insertion holds the
 // thread, at the cost of that much memory in the system.
 constexpr DWORD kOutputPipeSize = 256 * 1024;
-// Typed lines waiting for an interpreter that does not read: more waits, more the user may queue
-// blind.
+// Typed lines are taken while less than this waits for an interpreter that does not read: more
+// waits, more the user may queue blind. A paste, which the user has seen and said yes to, goes in
+// whatever waits, and is fed to the pipe as the interpreter reads.
 constexpr size_t kInputQueueSize = kInputPipeSize + 64 * 1024;
 // One read of the output pipe: larger reads mean fewer calls, longer between looks at messages.
 constexpr DWORD kChunkMax = 1024;
@@ -95,19 +96,23 @@ void LeaveInterpreterConsole();
 // CR LF and terminating zero.
 extern char g_commandBuffer[kCommandMaxChars + 3];
 
-// Whether `count` more bytes fit in the input queue.
+// The input queue: every byte for the interpreter, in order, until it is written to the pipe.
+// Whether a typed line of `count` bytes is taken: while little waits (kInputQueueSize) and the
+// memory for it can be had.
 bool InputHasRoom(size_t count);
-// Appends to the input queue, once InputHasRoom has said they fit.
+// Whether a paste of `count` bytes is taken, however much waits: the memory for it can be had.
+bool InputTakes(size_t count);
+// Appends to the input queue, once InputHasRoom or InputTakes has said they fit.
 void QueueInput(const char* bytes, size_t count);
 // Writes as much of the queue as the pipe takes without waiting; true while some still waits.
-// Nothing is written once the interpreter has ended.
+// Nothing is written once the interpreter has ended: what it never read stays, to be named.
 bool FlushInput();
+// Forgets the queue, pastes and all.
+void ForgetInput();
 // Every byte queued for the interpreter and not yet written to its pipe, oldest first: how many,
-// and a copy of up to `room` of them in `out` (returns how many were copied).
+// and a copy of up to `room` of them into `out` (returning how many were copied).
 size_t UnwrittenInputSize();
 size_t CopyUnwrittenInput(char* out, size_t room);
-// Forgets the queue; the interpreter is gone.
-void ForgetInput();
 
 // Output is expected soon: the interpreter has started, or a line went to it.
 void ExpectOutput();

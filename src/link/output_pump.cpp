@@ -231,6 +231,7 @@ void TellEnd() {
 }  // namespace
 
 void OutputPump() {
+    const size_t unwritten = UnwrittenInputSize();
     FlushInput();
     JoinInterpreterConsole();
     // Looked at before the reads: all that an ended interpreter wrote is in the pipe by then, and
@@ -254,10 +255,15 @@ void OutputPump() {
             return;
         }
     }
-    // Caught up: early passes go on only while output is still looked for.
+    // Caught up: early passes go on only while output is still looked for, or while the
+    // interpreter takes the input that waits for it as fast as it comes (a paste being fed).
     s_streamBytes = 0;
     if (s_endSeen && !s_endTold) TellEnd();
-    if (GetTickCount64() >= s_lookUntil) KillTimer(g_windows.main, ID_SOON_TIMER);
+    if (FlushInput() && UnwrittenInputSize() < unwritten) {
+        SetTimer(g_windows.main, ID_SOON_TIMER, USER_TIMER_MINIMUM, nullptr);
+    } else if (GetTickCount64() >= s_lookUntil) {
+        KillTimer(g_windows.main, ID_SOON_TIMER);
+    }
 }
 
 void ExpectOutput() {

@@ -1,6 +1,7 @@
 // The main window: starts the interpreter while it initialises, drives the output pump from its
 // timer, colours the edit controls, keeps the keyboard focus where the user left it, takes Ctrl+C
-// and Ctrl+Break as a console window does, and stops the interpreter when it closes.
+// and Ctrl+Break as a console window does, says why a line or a paste is refused, and stops the
+// interpreter when it closes.
 #include "console_dialog.h"
 
 #include "command_text.h"
@@ -22,6 +23,44 @@ HWND s_entry;
 // field. Followed from the controls' own notices, as the focus can leave both without the window
 // being deactivated (a minimised window stays active, and under Wine keeps its focus control).
 bool s_focusInPane;
+
+// The reason for a refusal, shown just above the entry field until the next key: a popup of the
+// system's own static control, made when first needed.
+HWND s_tip;
+
+// Whether the paste's question is open.
+bool s_asking;
+
+// Shows `reason`, when there is one, in the tip, wrapped to the width of the entry field. The tip
+// never takes the focus: the user goes on typing, and the next key takes it away.
+void ShowTip(const WCHAR* reason) {
+    if (!reason) return;
+    HWND combo = GetParent(s_entry);
+    // The GUI font, whose faces hold the characters that a reason may name: the system's bitmap
+    // font has no "€".
+    HGDIOBJ font = GetStockObject(DEFAULT_GUI_FONT);
+    if (!s_tip) {
+        s_tip = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"STATIC", nullptr,
+                                WS_POPUP | WS_BORDER | SS_CENTER | SS_NOPREFIX, 0, 0, 0, 0,
+                                GetParent(combo), nullptr, g_instance, nullptr);
+        SendMessageW(s_tip, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    SetWindowTextW(s_tip, reason);
+    RECT field, text = {};
+    GetWindowRect(combo, &field);
+    text.right = field.right - field.left - 8;
+    HDC dc = GetDC(s_tip);  // a common device context, made anew at the next GetDC
+    SelectObject(dc, font);
+    DrawTextW(dc, reason, -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ReleaseDC(s_tip, dc);
+    const int width = text.right + 8, height = text.bottom + 4;
+    SetWindowPos(s_tip, HWND_TOP, field.left, field.top - height, width, height,
+                 SWP_NOACTIVATE | SWP_SHOWWINDOW);
+}
+
+void HideTip() {
+    if (s_tip) ShowWindow(s_tip, SW_HIDE);
+}
 
 // Installs EntryFieldProc on the entry field; the field's own procedure goes into its user-data
 // slot, where EntryFieldProc finds it. The wide functions, so that EntryFieldProc sees each typed
@@ -65,8 +104,20 @@ INT_PTR OnTimer() {
     return TRUE;
 }
 
-// The window goes from the screen at once; the process ends as soon as the interpreter has.
+// The window goes from the screen at once; the process ends as soon as the interpreter has. The
+// paste's question runs a message loop of its own, which would keep the process until it was
+// answered: a close meanwhile answers it No, and comes again, to be taken once the question has
+// gone (its loop ends before it takes another message).
 INT_PTR OnClose(HWND dialog) {
+    if (s_asking) {
+        // The question is the message box that this window owns. (Wine's GetWindow has no
+        // GW_ENABLEDPOPUP.)
+        HWND box = nullptr;
+        while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)))
+            if (GetWindow(box, GW_OWNER) == dialog) EndDialog(box, IDNO);
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+        return TRUE;
+    }
     ShowWindow(dialog, SW_HIDE);
     EndDialog(dialog, 0);
     StopInterpreter();
@@ -77,6 +128,13 @@ INT_PTR OnCtlColorEdit(HDC dc) {
     SetTextColor(dc, kTextColour);
     SetBkColor(dc, kBackColour);
     return reinterpret_cast<INT_PTR>(GetStockObject(BLACK_BRUSH));
+}
+
+// The tip, the one static control of this window, in the colours of the system's own tips.
+INT_PTR OnCtlColorStatic(HDC dc) {
+    SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
+    SetBkColor(dc, GetSysColor(COLOR_INFOBK));
+    return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_INFOBK));
 }
 
 // The dialog manager's own focus restore (when this procedure answers FALSE to WM_ACTIVATE or
@@ -151,9 +209,10 @@ LRESULT RefuseInput(WCHAR character) {
 }
 
 // A paste into the entry field. One line goes in without its line end, as a line copied from the
-// pane comes with one; like a typed character, it is refused unless the field can hold it
-// exactly. Several lines are sent as if each were typed and entered, but only once the user has
-// seen how many and the first of them, and said yes: a paste can carry lines the user did not see.
+// pane comes with one; it is refused unless the field can hold it exactly. Several lines are sent
+// as if each were typed and entered, but only once the user has seen how many and the first of
+// them, and said yes: a paste can carry lines the user did not see. A refused paste leaves the
+// field as it was, and the tip says why.
 LRESULT OnPaste(HWND field) {
     ClipboardText clipboard(field);
     WCHAR* text = clipboard.Units();
@@ -161,18 +220,31 @@ LRESULT OnPaste(HWND field) {
     if (PastedLineCount(text, count) <= 1) {
         if (!text) return 0;
         const PastedLine line = PastedLineAt(text, count, 0);
-        if (!FieldTakesPaste(text, line.end)) return RefuseInput(0);
+        int at = 0;
+        while (static_cast<size_t>(at) < line.end && FieldTakesCharacter(text[at]))
+            ++at;
+        if (static_cast<size_t>(at) < line.end) {
+            static WCHAR reason[kRefusalReasonMax];
+            const int size = IS_HIGH_SURROGATE(text[at]) ? 2 : 1;
+            RefusalReason(text, static_cast<int>(line.end), {at, at + size}, 0, reason);
+            ShowTip(reason);
+            return RefuseInput(0);
+        }
         text[line.end] = 0;
         SendMessageW(field, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
         return 0;
     }
-    if (!DispatchLines(field, text, count, false)) return 0;
+    if (const WCHAR* reason = DispatchLines(text, count, false)) {
+        ShowTip(reason);
+        return 0;
+    }
     static WCHAR question[kPasteQuestionMax];
     PasteQuestion(text, count, question);
-    if (MessageBoxW(GetAncestor(field, GA_ROOT), question, L"Varnel",
-                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
-        DispatchLines(field, text, count, true);
-    }
+    s_asking = true;
+    const int answer = MessageBoxW(GetAncestor(field, GA_ROOT), question, L"Varnel",
+                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    s_asking = false;
+    if (answer == IDYES) ShowTip(DispatchLines(text, count, true));
     return 0;
 }
 
@@ -190,8 +262,9 @@ bool ShowsCurrentEntry(HWND field, HWND combo) {
 
 // The keys that the field takes for the history and the pane while its drop-down list is closed.
 // Up with no current entry (a line was just sent, the field was emptied, or the user typed)
-// recalls the newest; from an entry the combo box steps on itself. The page keys and Ctrl+Home
-// and Ctrl+End read back the pane, the draft and the focus staying where they are.
+// recalls the last line sent, wherever the history keeps it, as a console recalls it; from an
+// entry the combo box steps on itself. The page keys and Ctrl+Home and Ctrl+End read back the
+// pane, the draft and the focus staying where they are.
 bool OnFieldKey(HWND field, WPARAM key) {
     HWND combo = GetParent(field);
     if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) return false;
@@ -207,8 +280,8 @@ bool OnFieldKey(HWND field, WPARAM key) {
         return true;
     }
     if (key != VK_UP || ShowsCurrentEntry(field, combo)) return false;
-    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
-    if (count > 0) SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
+    const int entry = LastSentEntry();
+    if (entry >= 0) SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
     return true;
 }
 
@@ -230,6 +303,16 @@ bool OnInterruptKey(HWND control, UINT message, WPARAM wParam) {
     return true;
 }
 
+// Ctrl+A, which arrives as its character, selects all of `control`'s text: the system's edit
+// control, as this window has it (not the version-6 one), has no Ctrl+A of its own. Every key takes
+// the tip away.
+bool OnCommonKey(HWND control, UINT message, WPARAM wParam) {
+    if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) HideTip();
+    if (message != WM_CHAR || wParam != 1) return false;
+    SendMessageA(control, EM_SETSEL, 0, -1);
+    return true;
+}
+
 }  // namespace
 
 INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -242,6 +325,8 @@ INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             return OnClose(dialog);
         case WM_CTLCOLOREDIT:
             return OnCtlColorEdit(reinterpret_cast<HDC>(wParam));
+        case WM_CTLCOLORSTATIC:
+            return OnCtlColorStatic(reinterpret_cast<HDC>(wParam));
         case WM_COMMAND:
             return OnCommand(wParam);
         case WM_ACTIVATE:
@@ -255,8 +340,9 @@ INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 }
 
 LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (OnCommonKey(field, message, wParam)) return 0;
     if (message == WM_KEYDOWN && wParam == VK_RETURN) {
-        CommandDispatch(field);
+        ShowTip(CommandDispatch(field));
         return 0;
     }
     // Every key, Enter, Escape and Tab included, belongs to the field, not to dialog navigation.
@@ -278,7 +364,7 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
 }
 
 LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (OnInterruptKey(pane, message, wParam)) return 0;
+    if (OnCommonKey(pane, message, wParam) || OnInterruptKey(pane, message, wParam)) return 0;
     // A multi-line edit control in a dialog closes the dialog for Escape, which in a console only
     // clears the line: one stray press would end the running program and lose the scrollback.
     if ((message == WM_KEYDOWN && wParam == VK_ESCAPE) || (message == WM_CHAR && wParam == 27)) {
