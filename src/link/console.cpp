@@ -13,7 +13,8 @@ namespace {
 bool s_joined;
 
 // The processes on the console this process is on, listed once: the list grows while the count
-// it reports says more are there than it could hold.
+// it reports says more are there than it could hold. A program is on it once it has started,
+// some milliseconds after its launch.
 class ConsoleProcesses {
 public:
     ConsoleProcesses() {
@@ -56,13 +57,7 @@ bool JoinInterpreterConsole() {
     static bool s_protected;
     if (!s_protected) s_protected = SetConsoleCtrlHandler(SurviveInterrupt, TRUE) != 0;
     FreeConsole();  // a console of the window's own, as when it was started from one
-    if (!AttachConsole(g_interpreterId)) return false;
-    // Under Wine, until the interpreter has made its console, the one it would have inherited may
-    // be joined instead: the console that the window has just left, which the interpreter never
-    // uses. The window is on the interpreter's console only when the interpreter is there too.
-    for (DWORD id : ConsoleProcesses())
-        s_joined = s_joined || id == g_interpreterId;
-    if (!s_joined) FreeConsole();
+    s_joined = AttachConsole(g_interpreterId) != 0;
     return s_joined;
 }
 

@@ -285,7 +285,8 @@ void RetellEnd() {
         --lastLine;
     const size_t length = static_cast<size_t>(notice + s_endNoticeLength - 2 - lastLine);
     char shown[kEndNoticeMax];
-    *reinterpret_cast<WORD*>(shown) = sizeof(shown);
+    const WORD room = sizeof(shown);  // EM_GETLINE finds the buffer's size in its first word
+    CopyMemory(shown, &room, sizeof(room));
     const LRESULT lines = Pane(EM_GETLINECOUNT);
     const bool there = lines >= 2 && !LastLineOpen() &&
                        static_cast<size_t>(Pane(EM_GETLINE, lines - 2,
