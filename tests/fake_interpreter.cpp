@@ -136,8 +136,15 @@ void AppendMilliseconds(std::string& out, int64_t ticks) {
     out += static_cast<char>('0' + fraction % 10);
 }
 
+// Events come from the main thread, the Ctrl+C handler's and the parent watch's. Under Wine two
+// appends at once can land on the same place, one over the other, so they take turns.
+SRWLOCK g_event_lock = SRWLOCK_INIT;
+
 void LogEvent(const std::string& line) {
-    if (g_event_log != INVALID_HANDLE_VALUE) WriteText(g_event_log, line + "\r\n");
+    if (g_event_log == INVALID_HANDLE_VALUE) return;
+    AcquireSRWLockExclusive(&g_event_lock);
+    WriteText(g_event_log, line + "\r\n");
+    ReleaseSRWLockExclusive(&g_event_lock);
 }
 
 void ExitWithEvent(UINT code) {
