@@ -34,11 +34,10 @@ size_t InsertSize(size_t pending, bool caughtUp, unsigned long long sinceShownMs
 
 size_t EndNotice(unsigned long code, char* out) {
     const char* format = code & 0x80000000UL
-                             ? "[The interpreter has ended with exit code %lu (0x%08lX).]\r\n%s"
-                             : "[The interpreter has ended with exit code %lu.]\r\n%s";
-    const char* restart = "[Press Enter to start it again.]\r\n";
-    return static_cast<size_t>(code & 0x80000000UL ? wsprintfA(out, format, code, code, restart)
-                                                   : wsprintfA(out, format, code, restart));
+                             ? "[The interpreter has ended with exit code %lu (0x%08lX).]\r\n"
+                             : "[The interpreter has ended with exit code %lu.]\r\n";
+    const int ended = wsprintfA(out, format, code, code);
+    return static_cast<size_t>(ended + wsprintfA(out + ended, "%s\r\n", kRestartLine));
 }
 
 size_t UnreadNotice(const char* bytes, size_t count, char* out) {

@@ -32,18 +32,12 @@ public:
         head_ = count_ == 0 ? 0 : (head_ + count) % N;
     }
 
-    // Copies up to `count` of the oldest bytes to `out`, leaving them queued; returns how many.
-    size_t Peek(char* out, size_t count) const {
+    // Moves up to `count` of the oldest bytes to `out`; returns how many.
+    size_t Take(char* out, size_t count) {
         if (count > count_) count = count_;
         const size_t first = count < N - head_ ? count : N - head_;
         memcpy(out, data_ + head_, first);
         memcpy(out + first, data_, count - first);
-        return count;
-    }
-
-    // Moves up to `count` of the oldest bytes to `out`; returns how many.
-    size_t Take(char* out, size_t count) {
-        count = Peek(out, count);
         Drop(count);
         return count;
     }
@@ -78,6 +72,8 @@ size_t InsertSize(size_t pending, bool caughtUp, unsigned long long sinceShownMs
 // and returns their length.
 constexpr size_t kEndNoticeMax = 128;
 size_t EndNotice(unsigned long code, char* out);
+// The notice's last line, without its CR LF.
+constexpr char kRestartLine[] = "[Press Enter to start it again.]";
 
 // The line that names the lines an interpreter never read: `bytes` holds them as they were
 // written to it, each ended by CR LF or LF, the last one perhaps by nothing. Each is named in

@@ -279,20 +279,15 @@ void RetellEnd() {
     // Not while a new interpreter's end is still to be told: the notice kept is the old one's.
     if (s_endNoticeLength == 0 || (g_interpreter && !s_endTold)) return;
     // The pane shows the notice when the line before its empty last one is the notice's last.
-    const char* notice = s_endNotice;
-    const char* lastLine = notice + s_endNoticeLength - 2;
-    while (lastLine > notice && lastLine[-1] != '\n')
-        --lastLine;
-    const size_t length = static_cast<size_t>(notice + s_endNoticeLength - 2 - lastLine);
-    char shown[kEndNoticeMax];
+    char shown[sizeof(kRestartLine) + 1];
     const WORD room = sizeof(shown);  // EM_GETLINE finds the buffer's size in its first word
     CopyMemory(shown, &room, sizeof(room));
     const LRESULT lines = Pane(EM_GETLINECOUNT);
     const bool there = lines >= 2 && !LastLineOpen() &&
-                       static_cast<size_t>(Pane(EM_GETLINE, lines - 2,
-                                                reinterpret_cast<LPARAM>(shown))) == length &&
-                       memcmp(shown, lastLine, length) == 0;
-    if (!there) ShowWhole(notice, s_endNoticeLength);
+                       Pane(EM_GETLINE, lines - 2, reinterpret_cast<LPARAM>(shown)) ==
+                           static_cast<LRESULT>(sizeof(kRestartLine) - 1) &&
+                       memcmp(shown, kRestartLine, sizeof(kRestartLine) - 1) == 0;
+    if (!there) ShowWhole(s_endNotice, s_endNoticeLength);
 }
 
 void ForgetOutput() {
