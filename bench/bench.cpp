@@ -26,7 +26,7 @@ const uint64_t kFloodBytes = 16 << 20;
 const uint64_t kMemoryFloods[2] = {10 << 20, 100 << 20};
 const int kFloodRounds = 5, kProbedFloodRounds = 3, kStartRuns = 5, kCloseRuns = 5;
 const size_t kPings = 50;
-const int kPastedLines = 5000, kPasteRounds = 3;
+const int kPastedLines = 5000, kPasteRounds = 3, kLargePastedLines = 100000;
 const double kProbePeriodMs = 10.0;
 const DWORD kIdleProbingMs = 1000;
 // The floods that are timed start this long after the interpreter's greeting, on both sides, as
@@ -44,11 +44,13 @@ std::string MedianOf(int count, const std::string& more = "") {
     return " (median of " + std::to_string(count) + more + ")";
 }
 
-// The lines of the benchmark's paste, each with its CR LF: 24 bytes each.
-std::string PastedBlock() {
+// The lines of the benchmark's paste, each with its CR LF: "echo 10000 abcdefghijk" and on, 24
+// bytes each; with more than 90,000 lines, from 100000 on, 25 bytes each.
+std::string PastedBlock(int lines = kPastedLines) {
     std::string block;
-    for (int i = 0; i < kPastedLines; ++i)
-        block += "echo " + std::to_string(10000 + i) + " abcdefghijk\r\n";
+    const int first = lines > 90000 ? 100000 : 10000;
+    for (int i = 0; i < lines; ++i)
+        block += "echo " + std::to_string(first + i) + " abcdefghijk\r\n";
     return block;
 }
 
@@ -60,6 +62,7 @@ std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& 
     const std::string paste = std::to_string(kPastedLines) + "-line paste (" +
                               std::to_string(PastedBlock().size()) + " B)";
     const std::string small = " (" + MiB(kMemoryFloods[0]);
+    const std::string large = std::to_string(kLargePastedLines) + "-line paste";
     return {
         // Under Wine every read and write of a pipe is a request to the wineserver. Across cores
         // the flood's speed depends on where the scheduler puts the wineserver, the interpreter
@@ -89,6 +92,15 @@ std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& 
         {paste + ": Yes -> last line read" + MedianOf(kPasteRounds), kMedian, "paste",
          "direct.paste", kAtMost, 3000},
         {"WM_NULL round trip from the paste on: worst", kMax, "paste.probed", "", kAtMost, 250},
+        // Wine's cmd.exe reads a buffer at a time and runs only its first line: each line goes
+        // into its pipe once it has read the one before, and every one of them runs.
+        {paste + " into Wine's cmd.exe: Yes -> last line run", kMedian, "paste.cmd", "", kInfo},
+        {large + ": Yes -> last line read", kMedian, "paste.large", "", kInfo},
+        {"WM_NULL round trip from Yes on (" + large + "): worst", kMax, "paste.large.probed", "",
+         kAtMost, 100},
+        // A history of that many entries stays: some 8.5 MiB in a combo box under Wine.
+        {"working set after the " + large + ", the clipboard emptied", kMax, "paste.large.after",
+         "paste.large.before", kInfo, 0, " before", " KiB"},
         {"start-up to greeting shown" + MedianOf(kStartRuns), kMedian, "start", "direct.start",
          kPlusBaseline, 150, " direct"},
         {"start-up: window found", kMedian, "window", ""},
@@ -204,21 +216,50 @@ void BenchLatency() {
     pings(Varnel("bench-ping", true), "selected");
 }
 
-// A paste of kPastedLines lines into the entry field (posted WM_PASTE, as Ctrl+V sends it),
-// answered Yes: the time from the answer until the stand-in has read the last line, and the
-// window's round trips from the paste on; against the same lines written directly into the
-// stand-in's pipe, from the first write until it has read the last line.
+// Pastes `text` into `process`'s entry field (posted WM_PASTE, as Ctrl+V sends it) and answers
+// its question Yes; returns when it did.
+double PasteAnsweredYes(const VarnelProcess& process, HWND owner, const std::wstring& text) {
+    if (!PutOnClipboard(owner, text)) Fail("no clipboard");
+    PostMessageA(process.entry, WM_PASTE, 0, 0);
+    HWND question = nullptr;
+    if (!WaitFor(
+            "the question",
+            [&] {
+                for (HWND box : TopLevelWindows(process.info.dwProcessId, "#32770"))
+                    if (box != process.dialog) question = box;
+                return question != nullptr;
+            },
+            60000))
+        Fail("no question before the paste");
+    const double yes = NowMs();
+    PostMessageA(question, WM_COMMAND, IDYES, 0);
+    return yes;
+}
+
+// The working set of a process, in KiB.
+double WorkingSetKiB(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(process, &counters, sizeof(counters));
+    return counters.WorkingSetSize / 1024.0;
+}
+
+// A paste of kPastedLines lines, answered Yes: the time from the answer until the stand-in has
+// read the last line, and the window's round trips from the paste on; against the same lines
+// written directly into the stand-in's pipe, from the first write until it has read the last line.
+// The same paste into Wine's cmd.exe, until the last line has run, each of them. A paste of
+// kLargePastedLines lines: the round trips from Yes until the last line was read, and the working
+// set before the paste and after it.
 void BenchPaste() {
     const std::string block = PastedBlock();
     const std::wstring wide(block.begin(), block.end());
     HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                                  nullptr);
-    auto read = [&](const FakeRun& run, double start) {
+    auto read = [&](const FakeRun& run, const std::string& lines, double start) {
         if (!WaitFor(
-                "the pasted lines", [&] { return FileSize(run.Base() + ".in") >= block.size(); },
-                60000))
+                "the pasted lines", [&] { return FileSize(run.Base() + ".in") >= lines.size(); },
+                600000))
             Fail("the paste did not arrive");
-        if (run.Input() != block) Fail("the paste arrived out of order");
+        if (run.Input() != lines) Fail("the paste arrived out of order");
         return NowMs() - start;
     };
     for (int round = 1; round <= kPasteRounds; ++round) {
@@ -228,26 +269,58 @@ void BenchPaste() {
             Sleep(kSettleMs);
             const double start = NowMs();
             direct.Write(block);
-            Add("direct.paste", read(direct.run, start));
+            Add("direct.paste", read(direct.run, block, start));
         }
         Progress("paste through varnel.exe", round, kPasteRounds);
         Varnel varnel("bench-paste");
         Sleep(kSettleMs);
-        if (!PutOnClipboard(owner, wide)) Fail("no clipboard");
         // The round trips from the paste on: its lines are checked before the question too.
         ProbeDuring(varnel.process, "paste.probed", [&] {
-            PostMessageA(varnel.process.entry, WM_PASTE, 0, 0);
-            HWND question = nullptr;
-            if (!WaitFor("the question", [&] {
-                    for (HWND box : TopLevelWindows(varnel.process.info.dwProcessId, "#32770"))
-                        if (box != varnel.process.dialog) question = box;
-                    return question != nullptr;
-                }))
-                Fail("no question before the paste");
-            const double start = NowMs();
-            PostMessageA(question, WM_COMMAND, IDYES, 0);
-            Add("paste", read(varnel.run, start));
+            const double yes = PasteAnsweredYes(varnel.process, owner, wide);
+            Add("paste", read(varnel.run, block, yes));
         });
+    }
+
+    Progress("paste into Wine's cmd.exe");
+    {
+        VarnelProcess cmd;
+        if (!cmd.Start("C:\\windows\\system32\\cmd.exe") || !cmd.WaitForWindow(30000))
+            Fail("no window on cmd.exe");
+        // A short prompt, so that the pane keeps every line's answer, which follows it.
+        cmd.Type("prompt $g");
+        if (!cmd.PaneShows("\r\n>", 10000)) Fail("cmd.exe shows no prompt");
+        Sleep(kSettleMs);
+        const double yes = PasteAnsweredYes(cmd, owner, wide);
+        auto answer = [](int line) {
+            return ">" + std::to_string(10000 + line) + " abcdefghijk\r\n";
+        };
+        if (!cmd.PaneShows(answer(kPastedLines - 1), 300000))
+            Fail("cmd.exe did not run the last pasted line");
+        Add("paste.cmd", NowMs() - yes);
+        const std::string pane = cmd.Pane();
+        for (int i = 0; i < kPastedLines; ++i)
+            if (pane.find(answer(i)) == std::string::npos)
+                Fail("cmd.exe did not run pasted line " + std::to_string(i + 1));
+        cmd.Close();
+        if (cmd.WaitForExit(10000) == STILL_ACTIVE) Fail("varnel.exe did not close");
+    }
+
+    Progress("a " + std::to_string(kLargePastedLines) + "-line paste through varnel.exe");
+    {
+        const std::string large = PastedBlock(kLargePastedLines);
+        Varnel varnel("bench-paste-large");
+        Sleep(kSettleMs);
+        Add("paste.large.before", WorkingSetKiB(varnel.process.info.hProcess));
+        const double yes = PasteAnsweredYes(varnel.process, owner, {large.begin(), large.end()});
+        ProbeDuring(varnel.process, "paste.large.probed",
+                    [&] { Add("paste.large", read(varnel.run, large, yes)); });
+        // What stays is the window's own, the history among it: the clipboard's text goes, of
+        // which the system keeps a copy in every program that has read it.
+        if (!OpenClipboard(owner)) Fail("no clipboard");
+        EmptyClipboard();
+        CloseClipboard();
+        Sleep(kSettleMs);
+        Add("paste.large.after", WorkingSetKiB(varnel.process.info.hProcess));
     }
     DestroyWindow(owner);
 }

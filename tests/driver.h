@@ -125,12 +125,15 @@ inline bool PutOnClipboard(HWND owner, const std::wstring& text) {
 // moments to Events() (see fake_interpreter.cpp). The records go with the run.
 class FakeRun {
 public:
+    // The records are named by this process and the moment, never by the process alone: the
+    // system reuses process ids, and a test program that was killed leaves its records behind.
     explicit FakeRun(const char* name) {
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
-        static int counter;
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
         base_ = std::string(temp) + "varnel-" + name + "-" + std::to_string(GetCurrentProcessId()) +
-                "-" + std::to_string(++counter);
+                "-" + std::to_string(now.QuadPart);
     }
     ~FakeRun() {
         DeleteFileA((base_ + ".in").c_str());

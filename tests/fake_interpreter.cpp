@@ -47,6 +47,8 @@
 //   spawn COMMANDS   the same, in the background: no wait ("child <pid>")
 //   start COMMANDS   the same, in a console of its own, not waited for ("started <pid>")
 //   ignore-ctrl-c    Ctrl+C does nothing to this process from now on
+//   first-lines      from now on each read takes what the pipe holds, a buffer at a time, and
+//                    only the first line of it runs: the rest is dropped (Wine's cmd.exe reads so)
 // Unknown and malformed lines are ignored. At the end of input the program exits with 0.
 //
 // Output goes straight to the raw handles with WriteFile, so stdout and stderr stay in order
@@ -81,6 +83,7 @@ HANDLE g_input_log = INVALID_HANDLE_VALUE;
 HANDLE g_event_log = INVALID_HANDLE_VALUE;
 LARGE_INTEGER g_qpc_frequency;
 bool g_ignore_bare_exit = false;
+bool g_first_lines = false;
 
 // How `run`, `spawn` and `start` start their child.
 enum ChildKind { kWaited, kBackground, kOwnConsole };
@@ -415,6 +418,7 @@ bool NextLine(std::string* line) {
     const size_t end = newline > begin && pending[newline - 1] == '\r' ? newline - 1 : newline;
     line->assign(pending, begin, end - begin);
     begin = newline + 1;
+    if (g_first_lines) begin = pending.size();  // whatever else the read brought is lost
     return true;
 }
 
@@ -453,6 +457,8 @@ void RunCommand(const std::string& line) {
         RunPrompt(args);
     } else if (word == "ignore-exit" && !has_args) {
         g_ignore_bare_exit = true;
+    } else if (word == "first-lines" && !has_args) {
+        g_first_lines = true;
     } else if (word == "ignore-ctrl-c" && !has_args) {
         SetConsoleCtrlHandler(NULL, TRUE);
     } else if (word == "run" || word == "spawn" || word == "start") {

@@ -113,7 +113,8 @@ TEST_F(WindowTest, OutputGoesAtTheEndAndTheUsersCaretSelectionAndTextStay) {
 }
 
 // A user reading earlier output keeps their view while output comes; once back at the bottom,
-// the view follows the output again.
+// the view follows the output again, also while the user has text selected there, which stays
+// selected.
 TEST_F(WindowTest, TheViewFollowsOutputOnlyFromTheBottom) {
     auto endInView = [&] {
         const LRESULT length = SendMessageA(varnel.pane, WM_GETTEXTLENGTH, 0, 0);
@@ -139,6 +140,16 @@ TEST_F(WindowTest, TheViewFollowsOutputOnlyFromTheBottom) {
     ASSERT_TRUE(varnel.Type("flood 8000"));
     ASSERT_TRUE(varnel.PaneEndsWith(kFloodEnd));
     EXPECT_TRUE(endInView()) << "the view does not follow from the bottom";
+    SendMessageA(varnel.pane, EM_SETSEL, 20, 26);
+    SendMessageA(varnel.pane, WM_VSCROLL, SB_BOTTOM, 0);
+    ASSERT_TRUE(endInView());
+    ASSERT_TRUE(varnel.Type("drip 8 100"));
+    for (int drip = 1; drip <= 8; ++drip) {
+        const std::string line = "drip " + std::to_string(drip) + "\r\n";
+        ASSERT_TRUE(varnel.PaneShows(line));
+        EXPECT_TRUE(endInView()) << "the view fell behind with a selection, at " << line;
+    }
+    EXPECT_EQ(Selection(varnel.pane), std::make_pair(20, 26));
 }
 
 // The interpreter stops reading for seconds while it still writes: the window keeps answering,
@@ -381,38 +392,54 @@ TEST_F(WindowTest, TheCloseTypesNothingAndEndsWhatRuns) {
 
 // A program left running on the interpreter's console once the interpreter has ended, here one
 // that ignores Ctrl+C, is still within reach: Ctrl+Break ends it. Enter then starts a new
-// interpreter, whose greeting follows the notice; a program it leaves running is ended by the
+// interpreter, whose greeting follows the notice, and ends such a program first, as does the
 // close.
-TEST_F(WindowTest, AProgramLeftByAnEndedInterpreterIsEndedByCtrlBreakAndByTheClose) {
+TEST_F(WindowTest, AProgramLeftByAnEndedInterpreterIsEndedByCtrlBreakTheRestartAndTheClose) {
     Start();
-    ASSERT_TRUE(varnel.Type("spawn ignore-ctrl-c ; drip 6000 100"));
-    ASSERT_TRUE(varnel.Type("exit 5"));
     const std::string ended = "[Press Enter to start it again.]\r\n";
-    ASSERT_TRUE(varnel.PaneShows(ended));
-    HANDLE first = EventProcess(run, "child");
+    // Leaves a program that ignores Ctrl+C running, once the interpreter that started it has
+    // ended with `code`; the program, opened to wait for it.
+    auto leaveAProgram = [&](int code, size_t which) -> HANDLE {
+        const std::string notice =
+            "[The interpreter has ended with exit code " + std::to_string(code) + ".]\r\n";
+        if (!varnel.Type("spawn ignore-ctrl-c ; drip 6000 100") ||
+            !varnel.Type("exit " + std::to_string(code)) || !varnel.PaneShows(notice)) {
+            return nullptr;
+        }
+        // Once it runs: a program joins the console as it starts, some milliseconds after its
+        // launch.
+        const size_t told = varnel.Pane().rfind(notice);
+        if (!WaitFor("the program after the end",
+                     [&] { return varnel.Pane().find("drip", told) != std::string::npos; })) {
+            return nullptr;
+        }
+        return EventProcess(run, "child", which);
+    };
+    auto restart = [&] {
+        PostMessageA(varnel.entry, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+        return WaitFor("the new greeting", [&] {
+            const std::string pane = varnel.Pane();
+            return pane.find(kGreeting, pane.rfind(ended)) != std::string::npos;
+        });
+    };
+    HANDLE first = leaveAProgram(5, 0);
     ASSERT_TRUE(first);
-    EXPECT_TRUE(varnel.PaneEndsWith("drip 3\r\n")) << "the program does not run on";
     PostMessageA(varnel.entry, WM_KEYDOWN, VK_CANCEL, 0x01460001);
     EXPECT_EQ(WaitForSingleObject(first, 2000), WAIT_OBJECT_0) << "Ctrl+Break did not end it";
 
-    PostMessageA(varnel.entry, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-    ASSERT_TRUE(varnel.PaneShows(ended));
-    ASSERT_TRUE(WaitFor("the new greeting", [&] {
-        const std::string pane = varnel.Pane();
-        return pane.find(kGreeting, pane.rfind(ended)) != std::string::npos;
-    })) << varnel.Pane();
-    ASSERT_TRUE(varnel.Type("spawn ignore-ctrl-c ; drip 6000 100"));
-    ASSERT_TRUE(varnel.Type("exit 6"));
-    ASSERT_TRUE(varnel.PaneShows("[The interpreter has ended with exit code 6.]\r\n"));
-    // Once it runs: a program joins the console as it starts, some milliseconds after its launch.
-    ASSERT_TRUE(varnel.PaneEndsWith("drip 2\r\n"));
-    HANDLE second = EventProcess(run, "child", 1);
+    ASSERT_TRUE(restart()) << varnel.Pane();
+    HANDLE second = leaveAProgram(6, 1);
     ASSERT_TRUE(second);
+    ASSERT_TRUE(restart()) << varnel.Pane();
+    EXPECT_EQ(WaitForSingleObject(second, 1000), WAIT_OBJECT_0) << "the restart did not end it";
+
+    HANDLE third = leaveAProgram(7, 2);
+    ASSERT_TRUE(third);
     varnel.Close();
     EXPECT_EQ(varnel.WaitForExit(), 0u);
-    EXPECT_EQ(WaitForSingleObject(second, 1000), WAIT_OBJECT_0) << "the close did not end it";
-    CloseHandle(first);
-    CloseHandle(second);
+    EXPECT_EQ(WaitForSingleObject(third, 1000), WAIT_OBJECT_0) << "the close did not end it";
+    for (HANDLE program : {first, second, third})
+        CloseHandle(program);
 }
 
 // A failed launch, end to end: one message box and no main window shown, then exit code 0 once

@@ -18,8 +18,16 @@ char s_ansi[2 * kCommandMaxChars + 1];
 WCHAR s_reason[kRefusalReasonMax];
 int s_lastSent = -1;
 
+// Whether `text` is the window's own `word`, as the interpreter reads a command: letter case aside,
+// with blanks (spaces, tabs) before and after it.
 bool IsWord(const char* text, const char* word) {
-    return lstrcmpiA(text, word) == 0;
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    int length = lstrlenA(text);
+    while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\t'))
+        --length;
+    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text, length, word, -1) ==
+           CSTR_EQUAL;
 }
 
 // False once the interpreter has ended, and after a new one failed to start.
@@ -75,26 +83,40 @@ Slot* SlotOf(UINT hash) {
     }
 }
 
-// Makes the table big enough for the list and one entry more, and makes it anew from the list
-// when it does not hold the list's entries. False when the memory cannot be had.
+// Makes the table big enough for the list and one entry more: a larger one takes the entries by
+// the hashes it holds. It is made anew from the list when it does not hold the list's entries.
+// False when the memory cannot be had.
 bool PrepareLookup() {
     const size_t entries = static_cast<size_t>(History(CB_GETCOUNT));
-    if (entries == s_entryCount && 2 * (entries + 1) <= s_slotCount) return true;
+    const bool held = entries == s_entryCount;
+    if (held && 2 * (entries + 1) <= s_slotCount) return true;
     size_t count = 256;
     while (count < 2 * (entries + 1))
         count *= 2;
     auto* slots =
         static_cast<Slot*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, count * sizeof(Slot)));
     if (!slots) return false;
-    if (s_slots) HeapFree(GetProcessHeap(), 0, s_slots);
+    Slot* old = s_slots;
+    const size_t oldCount = s_slotCount;
     s_slots = slots;
     s_slotCount = count;
-    // No entry is empty: looked up as the empty text, each finds the empty slot where it goes.
-    s_folded[0] = '\0';
-    for (s_entryCount = 0; s_entryCount < entries; ++s_entryCount) {
-        const UINT hash = FoldEntry(static_cast<int>(s_entryCount));
-        *SlotOf(hash) = {hash, static_cast<int>(s_entryCount) + 1};
+    if (held) {
+        for (size_t i = 0; i < oldCount; ++i) {
+            if (old[i].entry == 0) continue;
+            size_t at = old[i].hash;
+            while (slots[at & (count - 1)].entry != 0)
+                ++at;
+            slots[at & (count - 1)] = old[i];
+        }
+    } else {
+        // No entry is empty: looked up as the empty text, each finds the empty slot where it goes.
+        s_folded[0] = '\0';
+        for (s_entryCount = 0; s_entryCount < entries; ++s_entryCount) {
+            const UINT hash = FoldEntry(static_cast<int>(s_entryCount));
+            *SlotOf(hash) = {hash, static_cast<int>(s_entryCount) + 1};
+        }
     }
+    if (old) HeapFree(GetProcessHeap(), 0, old);
     return true;
 }
 
@@ -146,39 +168,78 @@ void Send(size_t count) {
     }
 }
 
+// The lines of pastes that the user has said yes to and that have yet to go into the history and
+// the input queue, [s_pasteAt, s_pasteCount) of s_paste (UTF-16): they go a slice at a time, as
+// the queue empties, so that neither a paste of any size nor the history's growth holds the
+// window, and the queue holds little.
+WCHAR* s_paste;
+size_t s_pasteAt, s_pasteCount;
+
+// Keeps `count` units of pasted `text` behind the pasted lines that wait. False when the memory
+// for it cannot be had.
+bool KeepPaste(const WCHAR* text, size_t count) {
+    const size_t waiting = s_pasteCount - s_pasteAt;
+    auto* block =
+        static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, (waiting + 1 + count) * sizeof(WCHAR)));
+    if (!block) return false;
+    size_t size = waiting;
+    CopyMemory(block, s_paste + s_pasteAt, waiting * sizeof(WCHAR));
+    // The last line waiting ends where the new text starts (a lone CR becomes CR LF).
+    if (size > 0 && block[size - 1] != '\n') block[size++] = '\n';
+    CopyMemory(block + size, text, count * sizeof(WCHAR));
+    ForgetPastedLines();
+    s_paste = block;
+    s_pasteCount = size + count;
+    return true;
+}
+
 }  // namespace
+
+bool SendPastedLines(bool all) {
+    const ULONGLONG until = GetTickCount64() + kPasteSliceMs;
+    while (s_pasteAt < s_pasteCount &&
+           (all || (UnwrittenInputSize() < kInputQueueSize && GetTickCount64() < until))) {
+        const PastedLine line = PastedLineAt(s_paste, s_pasteCount, s_pasteAt);
+        TextRange refused;
+        const size_t made =
+            MakeInterpreterLine(s_paste + line.start, static_cast<int>(line.end - line.start),
+                                s_ansi, g_commandBuffer, &refused);
+        if (made > 0 && !InputTakes(IsWord(s_ansi, "cls") ? 2 : made)) break;  // later, then
+        if (made > 0) Send(made);
+        s_pasteAt = line.next;
+    }
+    if (s_pasteAt >= s_pasteCount) ForgetPastedLines();
+    return s_paste != nullptr;
+}
+
+void ForgetPastedLines() {
+    if (s_paste) HeapFree(GetProcessHeap(), 0, s_paste);
+    s_paste = nullptr;
+    s_pasteAt = s_pasteCount = 0;
+}
 
 const WCHAR* DispatchLines(const WCHAR* text, size_t count, bool send) {
     if (!InterpreterRuns()) return Refuse(kEndedReason);
-    // Every line is checked in a first round before any goes in a second one.
-    size_t total = 0, number = 0;
-    for (int round = 0; round < (send ? 2 : 1); ++round) {
-        for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
-             line = PastedLineAt(text, count, line.next)) {
-            const size_t length = line.end - line.start;
-            TextRange refused = {0, -1};
-            const size_t made = MakeInterpreterLine(
+    // Every line is checked before any goes.
+    size_t number = 0;
+    for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
+         line = PastedLineAt(text, count, line.next)) {
+        const size_t length = line.end - line.start;
+        TextRange refused = {0, -1};
+        ++number;
+        if (MakeInterpreterLine(
                 text + line.start,
                 static_cast<int>(length < kCommandMaxChars + 1 ? length : kCommandMaxChars + 1),
-                s_ansi, g_commandBuffer, &refused);
-            if (round == 1) {
-                Send(made);
-                continue;
-            }
-            ++number;
-            if (made == 0) {
-                RefusalReason(text + line.start, static_cast<int>(length), refused, number,
-                              s_reason);
-                return Refuse(s_reason);
-            }
-            total += IsWord(s_ansi, "cls") ? 2 : made;
+                s_ansi, g_commandBuffer, &refused) == 0) {
+            RefusalReason(text + line.start, static_cast<int>(length), refused, number, s_reason);
+            return Refuse(s_reason);
         }
-        if (send && round == 0 && !InputTakes(total)) return Refuse(kTooLargeReason);
     }
-    if (send) {
-        FlushInput();
-        ExpectOutput();
-    }
+    if (!send) return nullptr;
+    if (!KeepPaste(text, count)) return Refuse(kTooLargeReason);
+    SendPastedLines(false);
+    FlushInput();
+    ExpectOutput();
     return nullptr;
 }
 
@@ -212,8 +273,8 @@ const WCHAR* CommandDispatch(HWND entryField) {
         RetellEnd();
         return RefuseLine(entryField, {0, -1}, kEndedReason);
     }
-    // A line that finds too much waiting stays in the entry field for another Enter.
-    if (runs && !InputHasRoom(cls ? 2 : count)) return Refuse(kBusyReason);
+    // A line that finds too much waiting, or a paste, stays in the entry field for another Enter.
+    if (runs && (s_paste || !InputHasRoom(cls ? 2 : count))) return Refuse(kBusyReason);
     Send(count);
     SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     FlushInput();

@@ -1,14 +1,19 @@
-// The input queue: every byte for the interpreter goes through one ordered queue, written as far
-// as the pipe takes it without waiting, so that a busy interpreter never freezes the window. A
-// paste of any size goes in whole, and typed lines behind it: the queue is a block of the process
-// heap that grows as needed, and the next pass of the pump writes on where the pipe stopped.
+// The input queue: every line for the interpreter goes through one ordered queue, and into the
+// interpreter's pipe one at a time: a line is written only once the pipe is empty, that is once
+// the interpreter has read the line before. An interpreter that reads its input a buffer at a time
+// and keeps only the first line of it (Wine's cmd.exe does) so loses nothing, and the lines it has
+// yet to read wait here, where the notice of its end can name them. A paste of any size goes in
+// whole, and typed lines behind it: the queue is a block of the process heap that grows as needed
+// and goes back to the system once it is empty.
 #include "link_state.h"
 
 namespace {
 
-// The bytes waiting are [s_head, s_tail) of s_bytes, which holds s_room.
+// The bytes waiting are [s_head, s_tail) of s_bytes, which holds s_room. Every line in it ends
+// with its LF; the first s_started bytes of the front line are in the pipe already.
 char* s_bytes;
-size_t s_head, s_tail, s_room;
+size_t s_head, s_tail, s_room, s_started;
+ULONGLONG s_lineWritten;  // when the last whole line went into the pipe
 
 // Makes room for `count` more bytes at the tail: the block grows by that much and
 // kInputQueueSize more when it has not room enough, and the waiting bytes move to its start.
@@ -28,6 +33,22 @@ bool Reserve(size_t count) {
     s_head = 0;
     s_tail = size;
     return true;
+}
+
+// An empty queue keeps a block of a typed line's size; a paste's large one goes back.
+void Empty() {
+    s_head = s_tail = s_started = 0;
+    if (s_room > 2 * kInputQueueSize) {
+        HeapFree(GetProcessHeap(), 0, s_bytes);
+        s_bytes = nullptr;
+        s_room = 0;
+    }
+}
+
+// Whether the interpreter has read all that was written into its pipe.
+bool InputPipeEmpty() {
+    DWORD waiting = 0;
+    return PeekNamedPipe(g_inputPeek, nullptr, 0, nullptr, &waiting, nullptr) && waiting == 0;
 }
 
 // Writes up to `size` bytes from the front of the queue. The pipe is in no-wait mode: Wine takes
@@ -58,30 +79,47 @@ void QueueInput(const char* bytes, size_t count) {
     s_tail += count;
 }
 
-bool FlushInput() {
-    // Once the interpreter has ended, what is left was typed for it: it is told, not written.
-    if (InterpreterEnded()) return s_tail > s_head;
-    while (s_tail > s_head) {
-        const size_t size = s_tail - s_head;
-        const int written = WriteFront(
-            s_bytes + s_head, static_cast<DWORD>(size < kInputPipeSize ? size : kInputPipeSize));
-        if (written <= 0) break;
-        s_head += static_cast<size_t>(written);
+bool FlushInput(ULONGLONG until) {
+    for (bool first = true; s_tail > s_head; first = false) {
+        if (!first && GetTickCount64() >= until) break;
+        // The rest of a line that the pipe took only part of goes on at once; a new line only
+        // into an empty pipe.
+        if (s_started == 0 && !InputPipeEmpty()) {
+            // Right after a line went in, the interpreter may read it any moment.
+            if (GetTickCount64() - s_lineWritten >= kFeedPatienceMs) break;
+            SwitchToThread();
+            continue;
+        }
+        // Once the interpreter has ended, what is left was typed for it: it is told, not written.
+        if (InterpreterEnded()) break;
+        const char* front = s_bytes + s_head;
+        const auto line = static_cast<size_t>(
+            static_cast<const char*>(memchr(front, '\n', s_tail - s_head)) + 1 - front);
+        const int written = WriteFront(front + s_started, static_cast<DWORD>(line - s_started));
+        if (written > 0) s_started += static_cast<size_t>(written);
+        if (s_started < line) break;
+        s_head += line;
+        s_started = 0;
+        s_lineWritten = GetTickCount64();
     }
-    if (s_head == s_tail) s_head = s_tail = 0;
+    if (s_head == s_tail) Empty();
     return s_tail > s_head;
 }
 
+ULONGLONG LineWrittenAt() {
+    return s_lineWritten;
+}
+
 void ForgetInput() {
-    s_head = s_tail = 0;
+    Empty();
 }
 
 size_t UnwrittenInputSize() {
-    return s_tail - s_head;
+    return s_tail - s_head - s_started;
 }
 
 size_t CopyUnwrittenInput(char* out, size_t room) {
     const size_t count = UnwrittenInputSize() < room ? UnwrittenInputSize() : room;
-    CopyMemory(out, s_bytes + s_head, count);
+    CopyMemory(out, s_bytes + s_head + s_started, count);
     return count;
 }

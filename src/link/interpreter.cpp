@@ -139,20 +139,23 @@ int SpawnInterpreter(const LinkWindows& windows) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     Pipe input, output;
     PROCESS_INFORMATION process;
+    // A read end of the interpreter's input of the window's own, which it only peeks at, never
+    // reads: to write a line only once the interpreter has read the one before, and to name what
+    // it never read when it ends. What is there stays for a program that still reads it.
+    HANDLE peek = nullptr;
     if (!ReadComspec() || !CreatePipe(&input.read, &input.write, &inheritable, kInputPipeSize) ||
         !CreatePipe(&output.read, &output.write, &inheritable, kOutputPipeSize) ||
-        !PrepareOwnEnds(input, output) || !StartHidden(input.read, output.write, &process)) {
+        !PrepareOwnEnds(input, output) ||
+        !DuplicateHandle(GetCurrentProcess(), input.read, GetCurrentProcess(), &peek, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS) ||
+        !StartHidden(input.read, output.write, &process)) {
         ReportLastError();
         Close(input);
         Close(output);
+        if (peek) CloseHandle(peek);
         return 0;
     }
-    // A read end of the interpreter's input, kept to see what it has not read when it ends. The
-    // window only peeks at it: what is there stays for a program that still reads it.
-    if (!DuplicateHandle(GetCurrentProcess(), input.read, GetCurrentProcess(), &g_inputPeek, 0,
-                         FALSE, DUPLICATE_SAME_ACCESS)) {
-        g_inputPeek = nullptr;
-    }
+    g_inputPeek = peek;
     CloseHandle(input.read);
     CloseHandle(output.write);
     CloseHandle(process.hThread);
@@ -192,6 +195,7 @@ void StopInterpreter() {
     CloseHandle(g_interpreter);
     g_inputPeek = g_outputRead = g_interpreter = nullptr;
     g_interpreterId = 0;
+    ForgetPastedLines();
     ForgetInput();
     ForgetOutput();
 }

@@ -21,6 +21,9 @@ constexpr DWORD kOutputPipeSize = 256 * 1024;
 // waits, more the user may queue blind. A paste, which the user has seen and said yes to, goes in
 // whatever waits, and is fed to the pipe as the interpreter reads.
 constexpr size_t kInputQueueSize = kInputPipeSize + 64 * 1024;
+// How long at a time the lines of a paste are made, and go into the history and the input queue:
+// longer holds up the window's messages, shorter makes more slices.
+constexpr unsigned kPasteSliceMs = 10;
 // One read of the output pipe: larger reads mean fewer calls, longer between looks at messages.
 constexpr DWORD kChunkMax = 1024;
 // How many reads go by between looks at the window's messages and the clock.
@@ -50,6 +53,13 @@ constexpr unsigned kPassMaxMs = 250;
 // After the start and after each line, passes come every USER_TIMER_MINIMUM ms for this long, or
 // until output comes: an answer shows in about 16 ms instead of at the next tick.
 constexpr unsigned kLookForAnswerMs = 500;
+// While an interpreter reads each line as it comes, a pass stays to hand it the next one, as long
+// as it read the last within this long: longer keeps the window looking at a busy interpreter's
+// pipe for longer, shorter makes a paste wait for the next pass more often.
+constexpr unsigned kFeedPatienceMs = 20;
+// How long a pass hands lines to an interpreter that reads them as they come before it looks at
+// its output and the window's messages again.
+constexpr unsigned kFeedSliceMs = 5;
 // The close waits this long for the interpreter to end by itself, on Ctrl+C or on the end of its
 // input; then it is ended, with every program still on its console. Longer lets a slow interpreter
 // end on its own; the window is hidden meanwhile, but the process lives on.
@@ -104,9 +114,19 @@ bool InputHasRoom(size_t count);
 bool InputTakes(size_t count);
 // Appends to the input queue, once InputHasRoom or InputTakes has said they fit.
 void QueueInput(const char* bytes, size_t count);
-// Writes as much of the queue as the pipe takes without waiting; true while some still waits.
-// Nothing is written once the interpreter has ended: what it never read stays, to be named.
-bool FlushInput();
+// The lines of pastes that wait to go into the history and the input queue (command_dispatch.cpp):
+// sends them as if typed, for up to kPasteSliceMs and while the queue holds less than
+// kInputQueueSize, or all of them; true while some still wait.
+bool SendPastedLines(bool all);
+// Forgets them.
+void ForgetPastedLines();
+// Writes the next line into the pipe once the interpreter has read all that went before, as far
+// as the pipe takes it without waiting, and the next ones as the interpreter reads them, until
+// `until` (GetTickCount64) while it reads each within kFeedPatienceMs; true while some still
+// waits. Nothing is written once the interpreter has ended: what it never read stays, to be named.
+bool FlushInput(ULONGLONG until = 0);
+// When the last line went whole into the pipe (GetTickCount64).
+ULONGLONG LineWrittenAt();
 // Forgets the queue, pastes and all.
 void ForgetInput();
 // Every byte queued for the interpreter and not yet written to its pipe, oldest first: how many,

@@ -123,13 +123,13 @@ bool EndInView(size_t length) {
 
 // Appends up to `limit` pending bytes at the end of the pane and paints it once. The user's caret
 // or selection stays on its text, through the removal of the oldest text too. The view follows
-// the new output only while the user is at the end: the end in view and nothing selected.
+// the new output only while the end of the pane is in view, whatever is selected.
 void Show(size_t limit) {
     DWORD start = 0, end = 0;
     Pane(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     const size_t length = static_cast<size_t>(Pane(WM_GETTEXTLENGTH));
     const bool caretAtEnd = start == end && end == length;
-    const bool follow = start == end && EndInView(length);
+    const bool follow = EndInView(length);
     const LRESULT firstLine = Pane(EM_GETFIRSTVISIBLELINE);
     const int column = GetScrollPos(g_windows.pane, SB_HORZ);
 
@@ -200,6 +200,7 @@ void ShowWhole(const char* text, size_t count) {
 // input pipe, then those still queued. They are forgotten then, never written.
 void TellEnd() {
     s_endNoticeLength = EndNotice(s_exitCode, s_endNotice);
+    SendPastedLines(true);
     DWORD inPipe = 0;
     if (!g_inputPeek || !PeekNamedPipe(g_inputPeek, nullptr, 0, nullptr, &inPipe, nullptr)) {
         inPipe = 0;
@@ -228,11 +229,15 @@ void TellEnd() {
     s_endTold = true;
 }
 
+// Lines wait for an interpreter that has read the last one within kFeedPatienceMs: it reads as
+// they come, and the pass stays to hand it the next one as soon as it has read this one.
+bool Feeding(bool linesWait) {
+    return linesWait && GetTickCount64() - LineWrittenAt() < kFeedPatienceMs;
+}
+
 }  // namespace
 
 void OutputPump() {
-    const size_t unwritten = UnwrittenInputSize();
-    FlushInput();
     JoinInterpreterConsole();
     // Looked at before the reads: all that an ended interpreter wrote is in the pipe by then, and
     // the notice follows it, though programs it left running in the background write on.
@@ -244,24 +249,38 @@ void OutputPump() {
     }
     const ULONGLONG start = GetTickCount64();
     // While the interpreter floods, one insertion ends the pass; once it has paused, what it
-    // wrote goes in one insertion after another while the window has nothing else to do.
+    // wrote goes in one insertion after another while the window has nothing else to do. Lines
+    // waiting for it go into its pipe one by one as it reads them.
     for (;;) {
+        // While the interpreter reads line after line, its answers are shown only every so often,
+        // as during a flood: each insertion would hold up the next line.
+        const bool pasting = SendPastedLines(false);
+        const bool feeding = Feeding(FlushInput(GetTickCount64() + kFeedSliceMs) || pasting);
         const bool drained = ReadUntilDrained(start);
-        const size_t count = InsertSize(s_pending.Size(), drained, GetTickCount64() - s_lastShown);
-        if (count > 0) Show(count);
-        if (drained && s_pending.Size() == 0) break;
+        const size_t count =
+            InsertSize(s_pending.Size(), drained && !feeding, GetTickCount64() - s_lastShown);
+        if (count > 0) {
+            MessageWaiting();  // what other threads have sent is answered first: this takes a while
+            Show(count);
+        }
+        if (drained && !feeding && s_pending.Size() == 0) break;
         if (!drained || MessageWaiting() || GetTickCount64() - start >= kPassMaxMs) {
             SetTimer(g_windows.main, ID_SOON_TIMER, USER_TIMER_MINIMUM, nullptr);
             return;
         }
+        // Unless the interpreter has just taken a line, a moment for it to read, or for a
+        // message to come.
+        if (drained && GetTickCount64() - LineWrittenAt() > 1) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        }
     }
-    // Caught up: early passes go on only while output is still looked for, or while the
-    // interpreter takes the input that waits for it as fast as it comes (a paste being fed).
+    // Caught up: early passes go on while output is still looked for, and while lines wait for
+    // the interpreter, which may read them any moment.
     s_streamBytes = 0;
     if (s_endSeen && !s_endTold) TellEnd();
-    if (FlushInput() && UnwrittenInputSize() < unwritten) {
+    if (SendPastedLines(false) || FlushInput() || GetTickCount64() < s_lookUntil) {
         SetTimer(g_windows.main, ID_SOON_TIMER, USER_TIMER_MINIMUM, nullptr);
-    } else if (GetTickCount64() >= s_lookUntil) {
+    } else {
         KillTimer(g_windows.main, ID_SOON_TIMER);
     }
 }
