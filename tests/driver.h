@@ -186,9 +186,10 @@ public:
     VarnelProcess(const VarnelProcess&) = delete;
     VarnelProcess& operator=(const VarnelProcess&) = delete;
 
-    // Starts varnel.exe with COMSPEC set to `comspec`, or unset when it is null.
-    bool Start(const char* comspec) {
-        std::string path = BuildDir() + "\\varnel.exe", commandLine = "\"" + path + "\"";
+    // Starts varnel.exe, this build's or the one at `path`, with COMSPEC set to `comspec`, or
+    // unset when it is null.
+    bool Start(const char* comspec, const std::string& path = BuildDir() + "\\varnel.exe") {
+        std::string commandLine = "\"" + path + "\"";
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
         SetEnvironmentVariableA("COMSPEC", comspec);  // for the processes this one starts

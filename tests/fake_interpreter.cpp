@@ -49,6 +49,9 @@
 //   ignore-ctrl-c    Ctrl+C does nothing to this process from now on
 //   first-lines      from now on each read takes what the pipe holds, a buffer at a time, and
 //                    only the first line of it runs: the rest is dropped (Wine's cmd.exe reads so)
+//   bits             "64-bit\r\n" or "32-bit\r\n" to stdout: which build of the stand-in runs
+//   env NAME ...     event "env NAME=VALUE" for each NAME, the value in UTF-8, or "env NAME"
+//                    when it is not set
 // Unknown and malformed lines are ignored. At the end of input the program exits with 0.
 //
 // Output goes straight to the raw handles with WriteFile, so stdout and stderr stay in order
@@ -349,6 +352,15 @@ bool IsExitWord(const std::string& word) {
                                               "exit", 4) == CSTR_EQUAL;
 }
 
+std::string ToUtf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
+    if (size <= 1) return std::string();
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, NULL, NULL);
+    result.resize(static_cast<size_t>(size - 1));
+    return result;
+}
+
 // Commands come as UTF-8 (see ToUtf8) and go back to a child as UTF-16.
 std::wstring Widen(const std::string& text) {
     std::wstring wide(text.size(), L'\0');
@@ -428,6 +440,16 @@ void RunPrompt(const std::string& text) {
     LogEvent(NextLine(&answer) ? "answer " + answer : "answer-eof");
 }
 
+void RunEnv(const std::string& args) {
+    for (const std::string& name : SplitWords(args)) {
+        const std::wstring wide = Widen(name);
+        const DWORD size = GetEnvironmentVariableW(wide.c_str(), NULL, 0);
+        std::wstring value(size, L'\0');
+        if (size) value.resize(GetEnvironmentVariableW(wide.c_str(), &value[0], size));
+        LogEvent("env " + name + (size ? "=" + ToUtf8(value.c_str()) : ""));
+    }
+}
+
 // Runs one command line (without its line end).
 void RunCommand(const std::string& line) {
     const size_t blank = line.find(' ');
@@ -463,18 +485,13 @@ void RunCommand(const std::string& line) {
         SetConsoleCtrlHandler(NULL, TRUE);
     } else if (word == "run" || word == "spawn" || word == "start") {
         RunChild(args, word == "run" ? kWaited : word == "spawn" ? kBackground : kOwnConsole);
+    } else if (word == "bits" && !has_args) {
+        WriteText(g_stdout, sizeof(void*) == 8 ? "64-bit\r\n" : "32-bit\r\n");
+    } else if (word == "env") {
+        RunEnv(args);
     } else if (IsExitWord(word)) {
         RunExit(args, !has_args);
     }
-}
-
-std::string ToUtf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
-    if (size <= 1) return std::string();
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, NULL, NULL);
-    result.resize(static_cast<size_t>(size - 1));
-    return result;
 }
 
 // The stand-in never outlives the program that started it for long. A fault that leaves its input

@@ -125,6 +125,20 @@ private:
     void* original_ = nullptr;
 };
 
+// Deletes `file` unless it is gone already; false while a program that runs from it holds it.
+inline bool Deleted(const std::string& file) {
+    return DeleteFileA(file.c_str()) || GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+// The process that the `which`th of a stand-in's events named `event` names by its last number
+// (the interpreter's "start", a program's "child"), opened to wait for it; or null.
+inline HANDLE EventProcess(const FakeRun& run, const char* event, size_t which = 0) {
+    const auto events = run.EventsNamed(event);
+    return events.size() > which && !events[which].empty()
+               ? OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(events[which].back()))
+               : nullptr;
+}
+
 // The link inside the test program, on hidden windows shaped like the console window's, with the
 // stand-in as COMSPEC. The main window counts close requests, and runs a tick of the link for
 // each timer as the console dialog does; it has no steady tick of its own.

@@ -249,11 +249,7 @@ TEST_F(LinkTest, ComspecNamingAFileWithABlankStartsThatFile) {
         SendMessageA(windows.pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     }
     SetEnvironmentVariableA("VARNEL_FAKE_BASE", nullptr);
-    auto gone = [](const std::string& file) {
-        return DeleteFileA(file.c_str()) ||
-               GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES;
-    };
-    WaitFor("the copies to be free", [&] { return gone(interpreter) && gone(namesake); });
+    WaitFor("the copies to be free", [&] { return Deleted(interpreter) && Deleted(namesake); });
     RemoveDirectoryA((folder + "\\acc q").c_str());
     RemoveDirectoryA(folder.c_str());
 }

@@ -6,6 +6,7 @@
 
 #include "byte_logic.h"
 #include "command_text.h"
+#include "environment.h"
 #include "stand_in.h"
 
 namespace {
@@ -142,6 +143,57 @@ TEST(EndNotice, NamesTheExitCodeAndTheLinesNeverRead) {
     EXPECT_EQ(out.substr(0, 39), "[It did not read 1000 lines: \"\", \"\", \"\"");
     EXPECT_EQ(out[length], '\0');
     EXPECT_EQ(out[UnreadNoticeMax(ends.size())], '\xEE') << "written past its room";
+}
+
+// An environment block from its strings: each with its zero, then one more.
+std::wstring Block(std::initializer_list<std::wstring> strings) {
+    std::wstring block;
+    for (const std::wstring& text : strings)
+        block += text + L'\0';
+    return block + L'\0';
+}
+
+// NativeEnvironment's block for `block`, checked to fill the room it asks for and nothing past it.
+std::wstring Native(const std::wstring& block) {
+    const size_t size = NativeEnvironment(block.c_str(), nullptr, 0);
+    std::wstring out(size + 4, L'#');
+    EXPECT_EQ(NativeEnvironment(block.c_str(), &out[0], size), size);
+    EXPECT_EQ(out.substr(size), L"####") << "written past its room";
+    return out.substr(0, size);
+}
+
+// The environment of a 32-bit program on 64-bit Windows, as the system makes it, becomes that of
+// a 64-bit program: the architecture and the two program folders take the native values, the
+// architecture's 32-bit record goes, and every other string stays as it was and where it was,
+// with names near these, other letter cases and characters beyond any code page. Where the system
+// gives no native value, nothing changes: on 32-bit Windows, where a record is empty, where there
+// is no value to replace, in a 64-bit program's own block and in an empty one.
+TEST(NativeEnvironment, GivesTheValuesOfA64BitProgramAndLeavesTheRestInOrder) {
+    const std::wstring pf = L"C:\\Program Files", x86 = L"C:\\Program Files (x86)";
+    const std::wstring common = L"\\Common Files", name = L"NAME=\x0414\x043E\x043C \xD83D\xDE00";
+    const std::wstring wow64 =
+        Block({L"=C:=C:\\users", L"CommonProgramFiles=" + x86 + common,
+               L"CommonProgramFiles(x86)=" + x86 + common, L"CommonProgramW6432=" + pf + common,
+               name, L"PROCESSOR_ARCHITECTURE=x86", L"PROCESSOR_ARCHITEW6432=AMD64",
+               L"PROCESSOR_ARCHITECTURES=x86", L"ProgramFile=" + x86, L"ProgramFiles=" + x86,
+               L"ProgramFiles(x86)=" + x86, L"ProgramW6432=" + pf});
+    const std::wstring native = Block(
+        {L"=C:=C:\\users", L"CommonProgramFiles=" + pf + common,
+         L"CommonProgramFiles(x86)=" + x86 + common, L"CommonProgramW6432=" + pf + common, name,
+         L"PROCESSOR_ARCHITECTURE=AMD64", L"PROCESSOR_ARCHITECTURES=x86", L"ProgramFile=" + x86,
+         L"ProgramFiles=" + pf, L"ProgramFiles(x86)=" + x86, L"ProgramW6432=" + pf});
+    EXPECT_EQ(Native(wow64), native);
+    EXPECT_EQ(
+        Native(Block({L"processor_architecture=x86", L"Processor_ArchiteW6432=ARM64",
+                      L"PROGRAMFILES=" + x86, L"programw6432=" + pf})),
+        Block({L"processor_architecture=ARM64", L"PROGRAMFILES=" + pf, L"programw6432=" + pf}));
+    for (const std::wstring& same :
+         {native, Block({L"PROCESSOR_ARCHITECTURE=x86", L"ProgramFiles=" + x86}),
+          Block({L"PROCESSOR_ARCHITECTURE=x86", L"PROCESSOR_ARCHITEW6432=", L"ProgramFiles=x",
+                 L"ProgramW6432="}),
+          Block({L"PROCESSOR_ARCHITEW6432=AMD64", L"ProgramW6432=" + pf})})
+        EXPECT_EQ(Native(same), same);
+    EXPECT_EQ(Native(std::wstring(1, L'\0')), std::wstring(2, L'\0'));
 }
 
 const int kLongest = 259;  // the longest line, in characters

@@ -342,14 +342,6 @@ TEST_F(WindowTest, TheCloseEndsTheProgramsOnTheInterpretersConsoleButNotTheUsers
     CloseHandle(child);
 }
 
-// The process a stand-in's event names by its first number, or null.
-HANDLE EventProcess(const FakeRun& run, const char* event, size_t which = 0) {
-    const auto events = run.EventsNamed(event);
-    return events.size() > which && !events[which].empty()
-               ? OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(events[which].back()))
-               : nullptr;
-}
-
 // The close as a console window's: the window goes at once, nothing is typed into whatever reads
 // the interpreter's input, and a second later nothing of what ran is left: neither an idle
 // interpreter, which ends at once, nor a busy one, nor a program that ignores Ctrl+C.

@@ -1,4 +1,5 @@
 // Launch and shutdown of the interpreter, and the one way failures reach the user.
+#include "environment.h"
 #include "link_state.h"
 
 HANDLE g_inputWrite;
@@ -73,14 +74,86 @@ bool PrepareOwnEnds(const Pipe& input, const Pipe& output) {
            SetNamedPipeHandleState(input.write, &noWait, nullptr, nullptr);
 }
 
+#ifdef _WIN64
+// A 64-bit window is a native program: its launch sees the system's own files, and the
+// interpreter inherits the window's environment.
+class NativeLaunch {
+public:
+    const WCHAR* Environment() const { return nullptr; }
+};
+#else
+// The launch of the native interpreter by the 32-bit window on 64-bit Windows. There the system
+// shows a 32-bit program %windir%\SysWOW64 where it asks for %windir%\System32, so COMSPEC's
+// "C:\Windows\system32\cmd.exe" would start the 32-bit cmd.exe, in whose world the user's ssh,
+// wsl or bcdedit are not found, and %ProgramFiles% and the registry are the 32-bit ones. While
+// this lives, the calling thread sees the native files, and Environment() is the block of a
+// 64-bit program (NativeEnvironment): the interpreter starts as from a console. Only the launch
+// runs so, as DLLs that load while the redirection is off are the native ones, which a 32-bit
+// program cannot load:
+// https://learn.microsoft.com/windows/win32/api/wow64apiset/nf-wow64apiset-wow64disablewow64fsredirection
+// On 32-bit Windows, and wherever the redirection cannot be turned off, nothing changes: the
+// 32-bit interpreter starts with the window's own environment.
+//
+// The redirection is turned off rather than "System32" rewritten as "Sysnative" in COMSPEC: only
+// 32-bit programs see that alias, so the interpreter would run from a path that it, and every
+// program it starts, cannot find; and a rewrite would have to know every spelling of the folder
+// (any letter case, short names, the Windows folder wherever it is). The functions are looked up
+// as the launch runs, as the kernel32 of an older 32-bit Windows may lack them, and would then
+// refuse to load the program.
+class NativeLaunch {
+public:
+    NativeLaunch() {
+        const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        const auto isWow64 = reinterpret_cast<BOOL(WINAPI*)(HANDLE, BOOL*)>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+        const auto disable = reinterpret_cast<BOOL(WINAPI*)(void**)>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+        revert_ = reinterpret_cast<BOOL(WINAPI*)(void*)>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+        BOOL wow64 = FALSE;
+        if (!isWow64 || !disable || !revert_ || !isWow64(GetCurrentProcess(), &wow64) || !wow64 ||
+            !disable(&redirection_)) {
+            revert_ = nullptr;
+            return;
+        }
+        // Without a block of its own the interpreter inherits the window's: the system may still
+        // give a 64-bit program its own values as it starts.
+        WCHAR* own = GetEnvironmentStringsW();
+        if (!own) return;
+        const size_t size = NativeEnvironment(own, nullptr, 0);
+        environment_ = static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, size * sizeof(WCHAR)));
+        if (environment_) NativeEnvironment(own, environment_, size);
+        FreeEnvironmentStringsW(own);
+    }
+    // The redirection back on, the launch's last error kept for its report.
+    ~NativeLaunch() {
+        const DWORD error = GetLastError();
+        if (revert_) revert_(redirection_);
+        if (environment_) HeapFree(GetProcessHeap(), 0, environment_);
+        SetLastError(error);
+    }
+    NativeLaunch(const NativeLaunch&) = delete;
+    NativeLaunch& operator=(const NativeLaunch&) = delete;
+
+    // The environment of the interpreter, in UTF-16, or null for the window's own.
+    const WCHAR* Environment() const { return environment_; }
+
+private:
+    BOOL(WINAPI* revert_)(void*) = nullptr;
+    void* redirection_ = nullptr;
+    WCHAR* environment_ = nullptr;
+};
+#endif
+
 // Starts the command line from COMSPEC, hidden, reading `input` and writing `output`, with the
-// program's inheritable handles: the interpreter's ends of the pipes. It gets a console of its
-// own with no window at all, for the interrupts to reach the programs it runs: with no console
-// flag, under Wine, the interpreter of a window started from no terminal has no console, and one
-// started from a terminal shares it; and on Windows a new console with a window can be handed to
-// a terminal application and shown, whatever the show flag says. SW_HIDE is for the programs
-// that read it.
-bool StartHidden(HANDLE input, HANDLE output, PROCESS_INFORMATION* process) {
+// program's inheritable handles: the interpreter's ends of the pipes, and `environment` (UTF-16)
+// unless that is null. It gets a console of its own with no window at all, for the interrupts to
+// reach the programs it runs: with no console flag, under Wine, the interpreter of a window
+// started from no terminal has no console, and one started from a terminal shares it; and on
+// Windows a new console with a window can be handed to a terminal application and shown, whatever
+// the show flag says. SW_HIDE is for the programs that read it.
+bool StartHidden(HANDLE input, HANDLE output, const WCHAR* environment,
+                 PROCESS_INFORMATION* process) {
     STARTUPINFOA startup;
     RtlZeroMemory(&startup, sizeof(startup));
     RtlZeroMemory(process, sizeof(*process));
@@ -90,8 +163,9 @@ bool StartHidden(HANDLE input, HANDLE output, PROCESS_INFORMATION* process) {
     startup.hStdInput = input;
     startup.hStdOutput = output;
     startup.hStdError = output;
-    return CreateProcessA(nullptr, g_commandBuffer, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                          nullptr, nullptr, &startup, process) != 0;
+    const DWORD flags = CREATE_NO_WINDOW | (environment ? CREATE_UNICODE_ENVIRONMENT : 0);
+    return CreateProcessA(nullptr, g_commandBuffer, nullptr, nullptr, TRUE, flags,
+                          const_cast<WCHAR*>(environment), nullptr, &startup, process) != 0;
 }
 
 // Shows the platform's text for the calling thread's last error in one ownerless box with the
@@ -133,22 +207,29 @@ void ReportLastError() {
     LocalFree(reason);
 }
 
+// The launch up to the interpreter's start, which sees the native system: the file COMSPEC may
+// name, and the interpreter that starts. `peek` becomes a read end of the interpreter's input of
+// the window's own, which it only peeks at, never reads: to write a line only once the interpreter
+// has read the one before, and to name what it never read when it ends. What is there stays for a
+// program that still reads it. False on a failure, whose last error says why.
+bool Launch(Pipe* input, Pipe* output, HANDLE* peek, PROCESS_INFORMATION* process) {
+    NativeLaunch native;
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    return ReadComspec() && CreatePipe(&input->read, &input->write, &inheritable, kInputPipeSize) &&
+           CreatePipe(&output->read, &output->write, &inheritable, kOutputPipeSize) &&
+           PrepareOwnEnds(*input, *output) &&
+           DuplicateHandle(GetCurrentProcess(), input->read, GetCurrentProcess(), peek, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS) &&
+           StartHidden(input->read, output->write, native.Environment(), process);
+}
+
 }  // namespace
 
 int SpawnInterpreter(const LinkWindows& windows) {
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     Pipe input, output;
     PROCESS_INFORMATION process;
-    // A read end of the interpreter's input of the window's own, which it only peeks at, never
-    // reads: to write a line only once the interpreter has read the one before, and to name what
-    // it never read when it ends. What is there stays for a program that still reads it.
     HANDLE peek = nullptr;
-    if (!ReadComspec() || !CreatePipe(&input.read, &input.write, &inheritable, kInputPipeSize) ||
-        !CreatePipe(&output.read, &output.write, &inheritable, kOutputPipeSize) ||
-        !PrepareOwnEnds(input, output) ||
-        !DuplicateHandle(GetCurrentProcess(), input.read, GetCurrentProcess(), &peek, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS) ||
-        !StartHidden(input.read, output.write, &process)) {
+    if (!Launch(&input, &output, &peek, &process)) {
         ReportLastError();
         Close(input);
         Close(output);

@@ -22,7 +22,9 @@ struct LinkWindows {
 
 // Starts the interpreter named by COMSPEC, on two fresh pipes and a console of its own that has
 // no window, to work with `windows`, and joins that console as soon as the interpreter has made
-// it. A COMSPEC that holds a blank and names an existing file as a whole starts that very file.
+// it. A COMSPEC that holds a blank and names an existing file as a whole starts that very file. On
+// 64-bit Windows the 32-bit build, too, starts the native interpreter, as a console would: from
+// the native system folder, with a 64-bit program's environment.
 // Returns 1 when it runs, 0 when the launch failed; a failure has been shown to the user in one
 // message box, nothing has been started and every handle opened on the way is closed again.
 int SpawnInterpreter(const LinkWindows& windows);
