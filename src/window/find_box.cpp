@@ -42,22 +42,23 @@ LRESULT CALLBACK BoxKeys(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(s_boxKeys, code, wParam, lParam);
 }
 
-// The pane's selection into s_what, when it is on one line and fits.
-void TakeSelection() {
+// The pane's selection into s_what, when it is on one line and fits; whether it was.
+bool TakeSelection() {
     DWORD start = 0, end = 0;
     SendMessageW(s_pane, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
     const LRESULT line = SendMessageW(s_pane, EM_LINEFROMCHAR, start, 0);
     if (end <= start || end - start >= kFindMax ||
         SendMessageW(s_pane, EM_LINEFROMCHAR, end, 0) != line) {
-        return;
+        return false;
     }
     WCHAR text[1024];
     const int length = PaneLine(s_pane, static_cast<int>(line), text, 1024);
     const auto at = start - static_cast<DWORD>(SendMessageW(s_pane, EM_LINEINDEX, line, 0));
-    if (length < 0 || at + (end - start) > static_cast<DWORD>(length)) return;
+    if (length < 0 || at + (end - start) > static_cast<DWORD>(length)) return false;
     CopyMemory(s_what, text + at, (end - start) * sizeof(WCHAR));
     s_what[end - start] = 0;
+    return true;
 }
 
 // Moves the box off the match at `at` when it covers it, to just below the match's line, or above
@@ -93,9 +94,10 @@ void InitFindBox(HWND dialog, HWND pane) {
 }
 
 void OpenFindBox() {
-    TakeSelection();
+    const bool selected = TakeSelection();
+    // An open box keeps what the user typed into it, unless the pane's selection replaces it.
     if (s_box) {
-        SetDlgItemTextW(s_box, edt1, s_what);
+        if (selected) SetDlgItemTextW(s_box, edt1, s_what);
         SetActiveWindow(s_box);
         return;
     }
