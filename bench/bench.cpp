@@ -2,12 +2,14 @@
 // run, and prints the rows of Rows() below as one table on standard output, each judged against
 // its target; progress goes to standard error.
 //
-//   varnel_bench.exe [only=flood,probe,latency,paste,start,close,memory] [cores=one] [size32=BYTES]
-//                    [size64=BYTES] [imports32=A.dll,B.dll] [imports64=...] [allowed=A.dll,...]
+//   varnel_bench.exe [only=flood,probe,latency,paste,complete,find,start,close,memory] [cores=one]
+//                    [size32=BYTES] [size64=BYTES] [imports32=A.dll,B.dll] [imports64=...]
+//                    [allowed=A.dll,...] [folder=PATH]
 //
 // only= runs some parts; rows whose samples were not measured are left out. scripts/bench gives
 // cores=one when it has put all of Wine on one core, and the executables' sizes and imports (read
-// with objdump) and the DLLs they may import (scripts/system-dlls.txt).
+// with objdump) and the DLLs they may import (scripts/system-dlls.txt), and for the complete part
+// the folder of many files to complete in (which Wine would take minutes to make).
 
 #include <windows.h>
 #include <fcntl.h>
@@ -18,7 +20,9 @@
 #include <sstream>
 #include <thread>
 
+#include "completion.h"
 #include "harness.h"
+#include "text_search.h"
 
 namespace {
 
@@ -27,6 +31,12 @@ const uint64_t kMemoryFloods[2] = {10 << 20, 100 << 20};
 const int kFloodRounds = 5, kProbedFloodRounds = 3, kStartRuns = 5, kCloseRuns = 5;
 const size_t kPings = 50;
 const int kPastedLines = 5000, kPasteRounds = 3, kLargePastedLines = 100000;
+const int kCompleteRounds = 3;
+size_t g_folderEntries;  // in the folder of the complete part
+// Two floods that fill the pane to nearly its 320 KiB; each is shown whole, as one burst of more
+// than 256 KiB would not be.
+const size_t kFullPane = 327000;
+const int kFindRounds = 10;
 const double kProbePeriodMs = 10.0;
 const double kExeMaxBytes = 48 * 1024;  // each build's varnel.exe
 const DWORD kIdleProbingMs = 1000;
@@ -102,6 +112,16 @@ std::vector<Row> Rows(const std::string& cores, const std::vector<std::string>& 
         // A history of that many entries stays: some 8.5 MiB in a combo box under Wine.
         {"working set after the " + large + ", the clipboard emptied", kMax, "paste.large.after",
          "paste.large.before", kInfo, 0, " before", " KiB"},
+        // Tab lists the folder on a thread of its own, and the window goes on answering; the
+        // baseline lists the same folder in the benchmark's own process.
+        {"Tab in a folder of " + std::to_string(g_folderEntries) + " files: Tab -> first name" +
+             MedianOf(kCompleteRounds),
+         kMedian, "complete", "direct.complete", kInfo, 0, " listed directly"},
+        {"WM_NULL round trip during that Tab: worst", kMax, "complete.probed", "", kAtMost, 250},
+        // The far end: the greeting, found upward from the end, as a new Find box searches.
+        {"Find Next over a full pane (" + std::to_string(kFullPane / 1024) +
+             " KiB), the match at its far end: worst of " + std::to_string(kFindRounds),
+         kMax, "find", "direct.find", kAtMost, 50, " search alone"},
         {"start-up to greeting shown" + MedianOf(kStartRuns), kMedian, "start", "direct.start",
          kPlusBaseline, 150, " direct"},
         {"start-up: window found", kMedian, "window", ""},
@@ -330,6 +350,75 @@ void BenchPaste() {
     DestroyWindow(owner);
 }
 
+// Tab in `folder`, whose files are named f000000 on: the time until the first name is in the
+// field, and the window's round trips meanwhile; against the same folder listed in this process.
+// The folder is the interpreter's through its prompt.
+void BenchCompletion(const std::string& folder) {
+    const std::wstring path(folder.begin(), folder.end());
+    for (int round = 1; round <= kCompleteRounds; ++round) {
+        Progress("Tab in the folder, directly", round, kCompleteRounds);
+        NameList names;
+        const double start = NowMs();
+        if (folder.empty() || ListNames(path.c_str(), L"f", false, &names) != 0)
+            Fail("no folder to complete in (folder=)");
+        Add("direct.complete", NowMs() - start);
+        g_folderEntries = names.Count();
+        Progress("Tab in the folder through varnel.exe", round, kCompleteRounds);
+        Varnel varnel("bench-complete");
+        varnel.Answer("tail " + folder + ">", folder + ">");
+        SendMessageA(varnel.process.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("type f"));
+        SendMessageA(varnel.process.entry, EM_SETSEL, 6, 6);
+        ProbeDuring(varnel.process, "complete.probed", [&] {
+            const double start = NowMs();
+            PostMessageA(varnel.process.entry, WM_KEYDOWN, VK_TAB, 0x000F0001);
+            if (!WaitFor(
+                    "the first name", [&] { return varnel.process.EntryText() == "type f000000"; },
+                    60000))
+                Fail("Tab completed nothing");
+            Add("complete", NowMs() - start);
+        });
+    }
+}
+
+// Find Next in a pane of nearly 320 KiB, for the greeting at its top, upward from the end: the
+// time from the box's Find Next until the match is selected; against the same search over the
+// pane's text in this process.
+void BenchFind() {
+    Progress("Find in a full pane");
+    Varnel varnel("bench-find");
+    // Of two sizes, as the wait for a flood knows it by its size.
+    varnel.TypeFlood(kFullPane / 2 - 1000);
+    varnel.TypeFlood(kFullPane / 2 + 1000);
+    const VarnelProcess& window = varnel.process;
+    const std::string pane = ControlText(window.pane);
+    if (pane.size() != strlen(kGreeting) + kFullPane + 2 * strlen(kFloodEnd))
+        Fail("the pane lost text: " + std::to_string(pane.size()) + " characters");
+    PostMessageA(window.entry, WM_CHAR, 6, 0x00210001);  // Ctrl+F
+    HWND box = nullptr;
+    if (!WaitFor("the Find box", [&] {
+            for (HWND found : TopLevelWindows(window.info.dwProcessId, "#32770"))
+                if (found != window.dialog) box = found;
+            return box != nullptr;
+        }))
+        Fail("no Find box");
+    const wchar_t what[] = L"fake ready";
+    SendMessageW(GetDlgItem(box, 0x480), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(what));
+    const std::wstring text(pane.begin(), pane.end());
+    for (int round = 1; round <= kFindRounds; ++round) {
+        const double direct = NowMs();
+        if (FindInText(text.data(), text.size(), what, wcslen(what), text.size(), false, false) !=
+            0)
+            Fail("the search alone found no greeting");
+        Add("direct.find", NowMs() - direct);
+        SendMessageA(window.pane, EM_SETSEL, pane.size(), pane.size());
+        const double start = NowMs();
+        SendMessageW(box, WM_COMMAND, IDOK, 0);
+        Add("find", NowMs() - start);
+        if (SendMessageA(window.pane, EM_GETSEL, 0, 0) != MAKELRESULT(0, wcslen(what)))
+            Fail("Find Next selected no greeting");
+    }
+}
+
 // From CreateProcess to the greeting shown, against the stand-in started on pipes.
 void BenchStartUp() {
     Progress("start-up");
@@ -395,6 +484,8 @@ int main(int argc, char** argv) {
     if (part("probe")) BenchFloodResponsiveness();
     if (part("latency")) BenchLatency();
     if (part("paste")) BenchPaste();
+    if (part("complete")) BenchCompletion(args["folder"]);
+    if (part("find")) BenchFind();
     if (part("start")) BenchStartUp();
     if (part("close")) BenchClose();
     if (part("memory")) BenchMemory();

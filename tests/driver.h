@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <fstream>
 #include <sstream>
@@ -120,6 +121,56 @@ inline bool PutOnClipboard(HWND owner, const std::wstring& text) {
     CloseClipboard();
     return put;
 }
+
+// A folder of the caller's own in the temporary folder, made anew, and removed with all it holds
+// when this goes.
+class TempFolder {
+public:
+    explicit TempFolder(const char* name) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        static int counter;
+        path_ = std::wstring(temp) + L"varnel-" + std::wstring(name, name + strlen(name)) + L"-" +
+                std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+        Remove(path_);
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~TempFolder() { Remove(path_); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    std::string Narrow() const { return std::string(path_.begin(), path_.end()); }  // ASCII
+    // Makes an empty file at `relative`, or a folder where it ends in a backslash.
+    bool Make(const std::wstring& relative) const {
+        const std::wstring path = path_ + L"\\" + relative;
+        if (path.back() == L'\\') return CreateDirectoryW(path.c_str(), nullptr) != 0;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(file);
+        return true;
+    }
+
+private:
+    static void Remove(const std::wstring& folder) {
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+            const std::wstring name = found.cFileName, path = folder + L"\\" + name;
+            if (name == L"." || name == L"..") continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                Remove(path);
+            } else {
+                DeleteFileW(path.c_str());
+            }
+        }
+        if (find != INVALID_HANDLE_VALUE) FindClose(find);
+        RemoveDirectoryW(folder.c_str());
+    }
+
+    std::wstring path_;
+};
 
 // One run of the stand-in interpreter: it logs every byte it reads to Input() and its notable
 // moments to Events() (see fake_interpreter.cpp). The records go with the run.

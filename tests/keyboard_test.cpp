@@ -3,6 +3,8 @@
 // with no other test's window able to take the foreground or the focus from them.
 #include "fixtures.h"
 
+#include <dlgs.h>
+
 namespace {
 
 INPUT Key(WORD key, DWORD flags = 0, WCHAR character = 0) {
@@ -56,16 +58,29 @@ protected:
 };
 
 // Tab and Escape stay in the entry field, and Enter there never acts as a default button. Escape in
-// the pane does nothing. Tab and Shift+Tab in the pane lead back to the entry field, which is no
-// tab stop, and leave the pane's selection as it was. The field scrolls: the longest line the
-// interpreter takes, typed key by key, arrives whole.
+// the field clears the line, as in a console, and never closes the window; in the pane it does
+// nothing. Tab and Shift+Tab in the pane lead back to the entry field, which is no tab stop, and
+// leave the pane's selection as it was. The field scrolls: the longest line the interpreter takes,
+// typed key by key, arrives whole.
 TEST_F(KeyboardTest, KeysStayInTheEntryFieldTabInThePaneLeadsBackAndTheLongestLineArrives) {
-    for (WORD key : {VK_TAB, VK_ESCAPE, VK_TAB}) {
+    for (WORD key : {VK_TAB, VK_ESCAPE, VK_TAB, VK_ESCAPE}) {
         Press(key);
         Sleep(100);
         ASSERT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
         EXPECT_EQ(Focus(), varnel.entry) << "key " << key;
     }
+    SendMessageA(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("echo a draft"));
+    SendMessageA(varnel.entry, EM_SETSEL, 4, 4);
+    Press(VK_ESCAPE);
+    EXPECT_TRUE(WaitFor("the line cleared", [&] { return varnel.EntryText().empty(); }))
+        << varnel.EntryText();
+    Press('Z', VK_CONTROL);
+    EXPECT_TRUE(WaitFor("the line back", [&] { return varnel.EntryText() == "echo a draft"; }));
+    Press(VK_ESCAPE);
+    EXPECT_TRUE(WaitFor("the line cleared again", [&] { return varnel.EntryText().empty(); }));
+    Sleep(200);
+    ASSERT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE)) << "Escape closed";
+    EXPECT_EQ(varnel.EntryText(), "") << "a name listed for a Tab came after Escape";
     for (WORD modifier : {0, VK_SHIFT}) {
         ClickIntoPane();
         ASSERT_TRUE(FocusSettlesOn(varnel.pane));
@@ -273,10 +288,12 @@ TEST_F(KeyboardTest, ThePageKeysInTheFieldReadBackThePane) {
         Press(VK_PRIOR);
         Sleep(200);
         EXPECT_EQ(firstLine(), end) << "the pane moved under the open list, " << opener.name;
+        const std::string shown = varnel.EntryText();
         Press(VK_ESCAPE);
         EXPECT_TRUE(dropped(false)) << opener.name;
         Sleep(100);
         ASSERT_EQ(varnel.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE)) << "Escape closed";
+        EXPECT_EQ(varnel.EntryText(), shown) << "Escape cleared the line under the open list";
     }
 }
 
@@ -402,6 +419,254 @@ TEST_F(KeyboardTest, FocusComesBackWhereTheUserLeftIt) {
     ASSERT_TRUE(FocusSettlesOn(varnel.pane));
     SendMessageA(varnel.pane, EM_SETSEL, 2, 5);
     leaveAndComeBack(varnel.pane);
+}
+
+// Finding in the pane. Ctrl+F in the field opens the system's Find box, whose keys work though the
+// window runs in the system's modal dialog loop: letters into its text, Alt+C for Match case,
+// Alt+D and Alt+U for the direction, Tab between its controls, Enter for Find Next, Escape to close
+// it, the focus going back where it was. A new box searches up, from the end; each Find Next
+// selects the match and brings it into view; with no more, the window beeps, the tip says so and
+// the selection stays. F3 and Shift+F3 find the next and the previous match without the box. From
+// the pane, the box starts with the pane's selection when it lies on one line, as shown (the "é"
+// of the OEM code page), and else with the last search. While a match is shown away from the end,
+// output goes on at the end without moving the view or the selection. A close with the box open
+// closes both.
+TEST_F(KeyboardTest, CtrlFFindsInThePaneAndF3FindsAgain) {
+    for (const char* line : {"echo first needle", "flood 6400", "echo NEEDLE second",
+                             "hex 63 61 66 82 0D 0A", "echo end"})
+        ASSERT_TRUE(varnel.Type(line));
+    ASSERT_TRUE(varnel.PaneEndsWith("end\r\n"));
+    const std::string pane = varnel.Pane();
+    const int first = static_cast<int>(pane.find("needle")),
+              second = static_cast<int>(pane.find("NEEDLE")),
+              cafe = static_cast<int>(pane.find("caf\x82"));
+    auto inView = [&](int at) {
+        RECT area;
+        GetClientRect(varnel.pane, &area);
+        const auto position = SendMessageA(varnel.pane, EM_POSFROMCHAR, at, 0);
+        const int y = static_cast<short>(HIWORD(position));
+        return position != -1 && y >= 0 && y < area.bottom;
+    };
+    // Selected, in the pane's view, and not under the box when it is open.
+    auto selected = [&](int at, int count) {
+        if (!WaitFor("the match selected",
+                     [&] { return Selection(varnel.pane) == std::make_pair(at, at + count); }) ||
+            !inView(at)) {
+            return false;
+        }
+        const auto position = SendMessageA(varnel.pane, EM_POSFROMCHAR, at, 0);
+        POINT match = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+        ClientToScreen(varnel.pane, &match);
+        RECT box{};
+        return Boxes(varnel).empty() || (GetWindowRect(Boxes(varnel)[0], &box) &&
+                                         (match.y + 8 < box.top || match.y > box.bottom));
+    };
+    auto tipSays = [&](const std::string& text) {
+        return WaitFor(("the tip " + text).c_str(),
+                       [&] { return Tip(varnel) && ControlText(Tip(varnel)) == text; });
+    };
+    auto openBox = [&](HWND* box) {
+        Press('F', VK_CONTROL);
+        *box = WaitFor("the Find box", [&] { return Boxes(varnel).size() == 1; }) ? Boxes(varnel)[0]
+                                                                                  : nullptr;
+        return *box != nullptr && FocusSettlesOn(GetDlgItem(*box, edt1));
+    };
+    auto checked = [](HWND box, int control) {
+        return WaitFor("a button of the box",
+                       [&] { return IsDlgButtonChecked(box, control) == BST_CHECKED; });
+    };
+    auto boxClosed = [&] {
+        return WaitFor("the box closed", [&] { return Boxes(varnel).empty(); });
+    };
+
+    HWND box = nullptr;
+    ASSERT_TRUE(openBox(&box));
+    HWND what = GetDlgItem(box, edt1);
+    EXPECT_EQ(ControlText(what), "");
+    for (char c : std::string("NEEDLE"))
+        Press(static_cast<WORD>(c));
+    EXPECT_TRUE(WaitFor("the text typed", [&] { return ControlText(what) == "needle"; }));
+    // The box over the match it is to find, in view at the end: the box moves off it.
+    const auto position = SendMessageA(varnel.pane, EM_POSFROMCHAR, second, 0);
+    POINT covered = {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    ClientToScreen(varnel.pane, &covered);
+    RECT area;
+    GetWindowRect(box, &area);
+    SetWindowPos(box, nullptr, area.left, covered.y - 20, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Press(VK_RETURN);
+    EXPECT_TRUE(selected(second, 6)) << "up from the end, case aside";
+    Press(VK_RETURN);
+    EXPECT_TRUE(selected(first, 6)) << "the first line, scrolled into view";
+    Press(VK_RETURN);
+    EXPECT_TRUE(tipSays("Cannot find \"needle\"."));
+    EXPECT_EQ(Selection(varnel.pane), std::make_pair(first, first + 6));
+    Press('C', VK_MENU);
+    Press('D', VK_MENU);
+    EXPECT_TRUE(checked(box, chx2) && checked(box, rad2)) << "Alt+C, Alt+D";
+    Press(VK_RETURN);
+    EXPECT_TRUE(WaitFor("the tip again", [&] { return Tip(varnel) != nullptr; }));
+    EXPECT_EQ(Selection(varnel.pane), std::make_pair(first, first + 6)) << "Match case ignored";
+    Press('C', VK_MENU);
+    Press(VK_RETURN);
+    EXPECT_TRUE(selected(second, 6)) << "down, case aside";
+    // Tab and Tab again move on through the box's controls, Shift+Tab back.
+    HWND control[2] = {};
+    for (HWND& next : control) {
+        const HWND from = Focus();
+        Press(VK_TAB);
+        EXPECT_TRUE(WaitFor("the focus on the box's next control",
+                            [&] { return Focus() != from && GetParent(Focus()) == box; }));
+        next = Focus();
+    }
+    Press(VK_TAB, VK_SHIFT);
+    EXPECT_TRUE(FocusSettlesOn(control[0])) << "Shift+Tab";
+    Press(VK_ESCAPE);
+    EXPECT_TRUE(boxClosed());
+    EXPECT_TRUE(FocusSettlesOn(varnel.entry));
+
+    Press(VK_F3, VK_SHIFT);
+    EXPECT_TRUE(selected(first, 6)) << "Shift+F3";
+    Press(VK_F3);
+    EXPECT_TRUE(selected(second, 6)) << "F3";
+    Press(VK_F3);
+    EXPECT_TRUE(tipSays("Cannot find \"needle\"."));
+    Press(VK_F3, VK_SHIFT);
+    EXPECT_TRUE(selected(first, 6));
+    const LRESULT top = SendMessageA(varnel.pane, EM_GETFIRSTVISIBLELINE, 0, 0);
+    ASSERT_TRUE(varnel.Type("flood 800"));
+    ASSERT_TRUE(varnel.Type("echo more"));
+    ASSERT_TRUE(varnel.PaneEndsWith("more\r\n"));
+    EXPECT_EQ(Selection(varnel.pane), std::make_pair(first, first + 6)) << "output moved the match";
+    EXPECT_EQ(SendMessageA(varnel.pane, EM_GETFIRSTVISIBLELINE, 0, 0), top)
+        << "output moved the view";
+
+    // From the pane, with "café" selected on its line: the box starts with it, and finds it.
+    ClickIntoPane();
+    ASSERT_TRUE(FocusSettlesOn(varnel.pane));
+    SendMessageA(varnel.pane, EM_SETSEL, cafe, cafe + 4);
+    ASSERT_TRUE(openBox(&box));
+    what = GetDlgItem(box, edt1);
+    EXPECT_EQ(ControlText(what), "caf\xE9");
+    const int length = static_cast<int>(varnel.Pane().size());
+    SendMessageA(varnel.pane, EM_SETSEL, length, length);
+    Press('U', VK_MENU);
+    EXPECT_TRUE(checked(box, rad1)) << "Alt+U";
+    Press(VK_RETURN);
+    EXPECT_TRUE(selected(cafe, 4)) << "the OEM \"\x82\" not found as \"\xE9\"";
+    Press(VK_ESCAPE);
+    EXPECT_TRUE(boxClosed());
+    EXPECT_TRUE(FocusSettlesOn(varnel.pane)) << "the focus not back in the pane";
+
+    SendMessageA(varnel.pane, EM_SETSEL, 0, 30);  // two lines: the last search instead
+    ASSERT_TRUE(openBox(&box));
+    EXPECT_EQ(ControlText(GetDlgItem(box, edt1)), "caf\xE9");
+    varnel.Close();
+    EXPECT_EQ(varnel.WaitForExit(3000), 0u) << "the box kept the program";
+    EXPECT_FALSE(IsWindow(box));
+}
+
+// Tab completion in a folder made here, where the window starts.
+class TabTest : public KeyboardTest {
+protected:
+    void SetUp() override {
+        for (const wchar_t* name : {L"alpha.txt", L"alpine\\", L"Beta Gamma.txt", L"al\x00FE.txt",
+                                    L"sub\\", L"sub\\inner.txt"})
+            ASSERT_TRUE(folder.Make(name)) << name;
+        wchar_t previous[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, previous);
+        SetCurrentDirectoryW(folder.Path().c_str());  // for varnel.exe to start in
+        KeyboardTest::SetUp();
+        SetCurrentDirectoryW(previous);
+    }
+    // The folder goes once nothing runs in it.
+    void TearDown() override {
+        varnel.Close();
+        varnel.WaitForExit();
+    }
+    // Puts `text` into the entry field, the caret at its "|" or else at its end.
+    void Put(std::string text) {
+        const size_t caret = text.find('|') != std::string::npos ? text.find('|') : text.size();
+        if (caret < text.size()) text.erase(caret, 1);
+        SendMessageA(varnel.entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        SendMessageA(varnel.entry, EM_SETSEL, caret, caret);
+    }
+    // Presses Tab (Shift+Tab with `modifier`) and waits for the field to show `line`.
+    bool Tab(const std::string& line, WORD modifier = 0) {
+        Press(VK_TAB, modifier);
+        return WaitFor(("the field to show " + line).c_str(),
+                       [&] { return varnel.EntryText() == line; });
+    }
+    // Waits for the tip to say `text`.
+    bool TipSays(const std::string& text) {
+        return WaitFor(("the tip " + text).c_str(),
+                       [&] { return Tip(varnel) && ControlText(Tip(varnel)) == text; });
+    }
+
+    TempFolder folder{"tabs"};
+};
+
+// Tab completes the name at the caret in the interpreter's folder, as the interpreter's own
+// completion does: the names that start with the word, in its order, round again; Shift+Tab the
+// other way; any other key ends the cycle; a name with a blank in quotes; folders alone
+// after cd; a name that the interpreter's code page cannot carry ("\xFE", not in OEM 437) passed
+// over; a folder part of the word's own. No name fits: the field stays, and the tip says why. The
+// folder is the window's own until the pane's last line is a prompt of an existing folder; a cd
+// not yet answered, a prompt without a folder ($g) or of one that does not exist changes nothing.
+// Completion sends nothing.
+TEST_F(TabTest, TabCompletesNamesInTheInterpretersFolder) {
+    const std::string base = folder.Narrow();
+    Put("type al");
+    EXPECT_TRUE(Tab("type alpha.txt"));
+    EXPECT_TRUE(Tab("type alpine"));
+    EXPECT_TRUE(Tab("type alpha.txt")) << "round again, passing over al\xFE.txt";
+    EXPECT_TRUE(Tab("type alpine", VK_SHIFT));
+    EXPECT_TRUE(Tab("type alpha.txt", VK_SHIFT));
+    Press(VK_END);  // ends the cycle: a new one starts from "alpha.txt", the one name that fits
+    for (int i = 0; i < 2; ++i) {
+        Press(VK_TAB);
+        Sleep(300);
+        EXPECT_EQ(varnel.EntryText(), "type alpha.txt") << "the cycle went on";
+    }
+    Put("type al");
+    EXPECT_TRUE(Tab("type alpine", VK_SHIFT)) << "Shift+Tab starts from the last";
+    Put("type al| more");
+    EXPECT_TRUE(Tab("type alpha.txt more"));
+    EXPECT_EQ(Selection(varnel.entry), std::make_pair(14, 14));
+    Put("type be");
+    EXPECT_TRUE(Tab("type \"Beta Gamma.txt\""));
+    Put("CD al");
+    EXPECT_TRUE(Tab("CD alpine"));
+    Press(VK_TAB);
+    Sleep(300);
+    EXPECT_EQ(varnel.EntryText(), "CD alpine") << "a file offered after cd";
+    Put("type xyz");
+    Press(VK_TAB);
+    EXPECT_TRUE(TipSays("Nothing in " + base + " starts with \"xyz\"."));
+    EXPECT_EQ(varnel.EntryText(), "type xyz");
+    Put("cd be");
+    Press(VK_TAB);
+    EXPECT_TRUE(TipSays("No folder in " + base + " starts with \"be\"."));
+
+    ASSERT_TRUE(varnel.Type("tail " + base + "\\sub>"));
+    ASSERT_TRUE(varnel.PaneEndsWith("\\sub>"));
+    Put("type in");
+    EXPECT_TRUE(Tab("type inner.txt")) << "the prompt's folder";
+    Put("type ..\\al");
+    EXPECT_TRUE(Tab("type ..\\alpha.txt"));
+    ASSERT_TRUE(varnel.Type("cd .."));  // the stand-in does not answer it
+    Put("type al");
+    Press(VK_TAB);
+    EXPECT_TRUE(TipSays("Nothing in " + base + "\\sub starts with \"al\"."));
+    for (const std::string& prompt : {std::string(">"), base + "\\none>"}) {
+        ASSERT_TRUE(varnel.Type("echo"));
+        ASSERT_TRUE(varnel.Type("tail " + prompt));
+        ASSERT_TRUE(varnel.PaneEndsWith("\r\n" + prompt));
+        Put("type in");
+        EXPECT_TRUE(Tab("type inner.txt")) << "after the prompt " << prompt;
+    }
+    EXPECT_EQ(run.Input(), "tail " + base + "\\sub>\r\ncd ..\r\necho\r\ntail >\r\necho\r\ntail " +
+                               base + "\\none>\r\n");
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 
 #include "byte_logic.h"
 #include "command_text.h"
+#include "completion.h"
+#include "driver.h"
 #include "environment.h"
 #include "stand_in.h"
+#include "text_search.h"
 
 namespace {
 
@@ -305,6 +308,218 @@ TEST(PastedLines, TheQuestionShowsTheCountAndTheFirstLines) {
               std::wstring::npos)
         << shown;
     EXPECT_EQ(shown.find(L"line 6"), std::wstring::npos);
+}
+
+// The word at the caret, its folder part and what the names start with: blanks end a word but
+// not inside quotes, which are taken out; the folder part runs through the last backslash or a
+// drive's colon.
+TEST(Completion, TheWordAtTheCaretAndItsFolderPart) {
+    const struct {
+        const wchar_t* line;    // "|" marks the caret
+        const wchar_t* word;    // as it stands in the line
+        const wchar_t* folder;  // its folder part, unquoted
+        const wchar_t* part;
+    } cases[] = {
+        {L"type al|", L"al", L"", L"al"},
+        {L"type al| more", L"al", L"", L"al"},  // the caret at a word's end
+        {L"type a|l more", L"al", L"", L"al"},  // and inside it
+        {L"type |al more", L"al", L"", L"al"},  // and at its start
+        {L"type |  x", L"", L"", L""},          // between two blanks: an empty word
+        {L"|", L"", L"", L""},
+        {L"type ..\\src\\ma|", L"..\\src\\ma", L"..\\src\\", L"ma"},
+        {L"dir C:\\Win|", L"C:\\Win", L"C:\\", L"Win"},
+        {L"dir C:Win|", L"C:Win", L"C:", L"Win"},
+        {L"cd \"Program Fi|", L"\"Program Fi", L"", L"Program Fi"},
+        {L"cd C:\\\"Program Files\"\\Mi| x", L"C:\\\"Program Files\"\\Mi", L"C:\\Program Files\\",
+         L"Mi"},
+        {L"a\tb|", L"b", L"", L"b"},  // a tab is a blank
+    };
+    for (const auto& c : cases) {
+        std::wstring line = c.line;
+        const int caret = static_cast<int>(line.find(L'|'));
+        line.erase(static_cast<size_t>(caret), 1);
+        const LineWord word = WordAtCaret(line.c_str(), static_cast<int>(line.size()), caret);
+        EXPECT_EQ(line.substr(word.start, word.end - word.start), c.word) << c.line;
+        wchar_t path[64];
+        const int folder = WordPath(line.c_str() + word.start, word.end - word.start, path);
+        EXPECT_EQ(std::wstring(path, path + folder), c.folder) << c.line;
+        EXPECT_EQ(std::wstring(path + folder), c.part) << c.line;
+    }
+}
+
+// Folders alone after the commands that take one, in any case, but not for the command itself.
+TEST(Completion, OnlyFoldersFollowTheCommandsThatTakeOne) {
+    for (const wchar_t* line : {L"cd x", L"CD x", L"chdir x", L"pushd x", L"rd x", L"rmdir x",
+                                L"md x", L"MkDir x", L"  cd x", L"cd /d x"})
+        EXPECT_TRUE(
+            WantsFolders(line, static_cast<int>(wcslen(line)), static_cast<int>(wcslen(line)) - 1))
+            << line;
+    for (const wchar_t* line : {L"type x", L"cdx x", L"echo cd x", L"c x", L"x"})
+        EXPECT_FALSE(
+            WantsFolders(line, static_cast<int>(wcslen(line)), static_cast<int>(wcslen(line)) - 1))
+            << line;
+    EXPECT_FALSE(WantsFolders(L"cd", 2, 0)) << "the command's own word";
+}
+
+// The folder a word's folder part names from the interpreter's: a full path as it is, a drive's
+// or a share's root, another drive's root, and a relative path from the base, made full.
+TEST(Completion, TheFolderAWordNames) {
+    const struct {
+        const wchar_t* base;
+        const wchar_t* typed;
+        const wchar_t* folder;
+    } cases[] = {
+        {L"C:\\work", L"", L"C:\\work"},
+        {L"C:\\work", L"src\\", L"C:\\work\\src"},
+        {L"C:\\work\\src", L"..\\", L"C:\\work"},
+        {L"C:\\work", L"D:\\data\\", L"D:\\data"},
+        {L"C:\\work", L"C:", L"C:\\work"},  // the interpreter's folder on its drive
+        {L"C:\\work", L"D:", L"D:\\"},      // another drive's is not known: its root
+        {L"C:\\work", L"\\tools\\", L"C:\\tools"},
+        {L"\\\\server\\share\\work", L"\\tools\\", L"\\\\server\\share\\tools"},
+        {L"C:\\work", L"\\\\server\\share\\", L"\\\\server\\share"},
+    };
+    for (const auto& c : cases) {
+        wchar_t out[kPathMax];
+        ASSERT_TRUE(ResolveFolder(c.base, c.typed, out)) << c.base << L" " << c.typed;
+        EXPECT_EQ(std::wstring(out), c.folder) << c.base << L" " << c.typed;
+    }
+    wchar_t out[kPathMax];
+    EXPECT_FALSE(ResolveFolder(L"C:\\work", std::wstring(kPathMax, L'x').c_str(), out));
+}
+
+// A prompt of the interpreter's default form is a folder's full path and ">", nothing after it.
+TEST(Completion, APromptIsAFullPathAndAnAngleBracket) {
+    const struct {
+        const wchar_t* line;
+        const wchar_t* folder;  // "" for no prompt
+    } cases[] = {
+        {L"C:\\work>", L"C:\\work"},
+        {L"C:\\>", L"C:\\"},
+        {L"c:\\Program Files (x86)\\A&B>", L"c:\\Program Files (x86)\\A&B"},
+        {L"\\\\server\\share\\x>", L"\\\\server\\share\\x"},
+        {L">", L""},  // prompt $g
+        {L"C:\\work> ", L""},
+        {L"C:\\work>dir", L""},  // the line typed after it, echoed
+        {L"work>", L""},
+        {L"Press any key>", L""},
+        {L"C:\\a>b>", L""},
+    };
+    for (const auto& c : cases) {
+        wchar_t folder[kPathMax] = L"unchanged";
+        const int length = PromptFolder(c.line, static_cast<int>(wcslen(c.line)), folder);
+        EXPECT_EQ(length, static_cast<int>(wcslen(c.folder))) << c.line;
+        if (length > 0) {
+            EXPECT_EQ(std::wstring(folder), c.folder) << c.line;
+        }
+    }
+}
+
+// The line a name makes: in place of the word, after its folder part as typed, the caret after
+// it; in quotes when the name or the folder holds a blank or a character the interpreter takes
+// for its own, or when the word began with a quote.
+TEST(Completion, ANameTakesTheWordsPlaceInQuotesWhereTheInterpreterNeedsThem) {
+    // The line that `name` makes of `line`, whose "|" marks the caret, and the caret after it.
+    auto completed = [](const wchar_t* marked, const wchar_t* name) {
+        std::wstring line = marked;
+        const int caret = static_cast<int>(line.find(L'|'));
+        line.erase(static_cast<size_t>(caret), 1);
+        const LineWord word = WordAtCaret(line.c_str(), static_cast<int>(line.size()), caret);
+        wchar_t path[300], out[300];
+        const int folder = WordPath(line.c_str() + word.start, word.end - word.start, path);
+        path[folder] = 0;
+        int at = -1;
+        const int length = CompletedLine(line.c_str(), static_cast<int>(line.size()), word, path,
+                                         name, out, 300, &at);
+        std::wstring made(out, out + length);
+        return made.insert(static_cast<size_t>(at), L"|");
+    };
+    EXPECT_EQ(completed(L"type al|", L"alpha.txt"), L"type alpha.txt|");
+    EXPECT_EQ(completed(L"type a|l more", L"alpha.txt"), L"type alpha.txt| more");
+    EXPECT_EQ(completed(L"type ..\\src\\ma|", L"main.cpp"), L"type ..\\src\\main.cpp|");
+    EXPECT_EQ(completed(L"cd \"Program Fi|", L"Program Files"), L"cd \"Program Files\"|");
+    EXPECT_EQ(completed(L"cd \"Win|", L"Windows"), L"cd \"Windows\"|");
+    EXPECT_EQ(completed(L"cd C:\\\"Program Files\"\\Mi|", L"Microsoft"),
+              L"cd \"C:\\Program Files\\Microsoft\"|");
+    for (wchar_t special : std::wstring(L" &()[]{}^=;!'+,`~")) {
+        const std::wstring name = std::wstring(L"a") + special + L"b";
+        EXPECT_EQ(completed(L"type a|", name.c_str()), L"type \"" + name + L"\"|") << name;
+    }
+    for (wchar_t plain : std::wstring(L"-_.@#$%\x00E9"))
+        EXPECT_EQ(completed(L"type a|", (std::wstring(L"a") + plain).c_str()),
+                  L"type a" + std::wstring(1, plain) + L"|");
+    wchar_t out[8];
+    int caret = 0;
+    EXPECT_EQ(CompletedLine(L"type a", 6, {5, 6}, L"", L"alpha.txt", out, 8, &caret), 0)
+        << "a line that does not fit";
+}
+
+// A real folder made here: its names in the interpreter's order (by name, letter case aside),
+// those that start with a part, folders alone, never "." and "..", and none that the
+// interpreter's code page cannot carry (OEM 437 has no "\x00FE", ANSI 1252 no "\x0100").
+TEST(Completion, AFoldersNamesInOrderLessThoseThatCannotBeSent) {
+    TempFolder folder("names");
+    for (const wchar_t* name : {L"b.txt", L"B2.txt", L"a b.txt", L"A.txt", L"_x", L"sub\\",
+                                L"Sub2\\", L"al\x00FE.txt", L"al\x0100.txt", L"a.txt.bak"})
+        ASSERT_TRUE(folder.Make(name)) << name;
+    auto listed = [&](const wchar_t* part, bool foldersOnly) {
+        NameList names;
+        const DWORD error = ListNames(folder.Path().c_str(), part, foldersOnly, &names);
+        std::wstring text = error ? L"error " + std::to_wstring(error) : L"";
+        for (size_t i = 0; i < names.Count(); ++i)
+            text += std::wstring(i ? L" " : L"") + L"[" + names.Name(i) + L"]";
+        return text;
+    };
+    EXPECT_EQ(listed(L"", false),
+              L"[a b.txt] [A.txt] [a.txt.bak] [b.txt] [B2.txt] [sub] [Sub2] [_x]");
+    EXPECT_EQ(listed(L"a", false), L"[a b.txt] [A.txt] [a.txt.bak]");
+    EXPECT_EQ(listed(L"B", false), L"[b.txt] [B2.txt]");
+    EXPECT_EQ(listed(L"", true), L"[sub] [Sub2]");
+    // A wildcard is the system's: "*.txt", as the interpreter reads it, is "*.txt*".
+    EXPECT_EQ(listed(L"*.txt", false), L"[a b.txt] [A.txt] [a.txt.bak] [b.txt] [B2.txt]");
+    EXPECT_EQ(listed(L"al", false), L"error " + std::to_wstring(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(listed(L"x", true), L"error " + std::to_wstring(ERROR_FILE_NOT_FOUND));
+    NameList names;
+    EXPECT_NE(ListNames((folder.Path() + L"\\none").c_str(), L"", false, &names), 0u);
+    EXPECT_LT(CompareNames(L"abc", L"ABD"), 0);
+    EXPECT_GT(CompareNames(L"abd", L"ABC"), 0);
+}
+
+// A search over random text against a plain model: down, the first match at or after the start;
+// up, the last one before it; with and without case.
+TEST(TextSearch, FindsWhatAPlainSearchFinds) {
+    const std::wstring letters = L"aAbB\x00E9\x00C9\r\n";
+    uint64_t state = 17;
+    auto random = [&](size_t size) {
+        std::wstring text(size, L' ');
+        for (wchar_t& c : text)
+            c = letters[SplitMixNext(state) % letters.size()];
+        return text;
+    };
+    auto folded = [](std::wstring text) {
+        CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+        return text;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const std::wstring text = random(SplitMixNext(state) % 40);
+        const std::wstring what = random(1 + SplitMixNext(state) % 3);
+        const size_t from = static_cast<size_t>(SplitMixNext(state) % (text.size() + 2));
+        const bool down = round % 2 == 0, matchCase = round % 4 < 2;
+        const std::wstring hay = matchCase ? text : folded(text);
+        const std::wstring needle = matchCase ? what : folded(what);
+        size_t expected = kNotFound;
+        if (down) {
+            const size_t at = from <= hay.size() ? hay.find(needle, from) : std::wstring::npos;
+            expected = at == std::wstring::npos ? kNotFound : at;
+        } else if (from > 0) {
+            const size_t at = hay.rfind(needle, from - 1);
+            expected = at == std::wstring::npos ? kNotFound : at;
+        }
+        ASSERT_EQ(
+            FindInText(text.data(), text.size(), what.data(), what.size(), from, down, matchCase),
+            expected)
+            << "round " << round;
+    }
 }
 
 }  // namespace

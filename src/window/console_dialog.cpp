@@ -1,12 +1,14 @@
 // The main window: starts the interpreter while it initialises, drives the output pump from its
 // timer, colours the edit controls, keeps the keyboard focus where the user left it, takes Ctrl+C
-// and Ctrl+Break as a console window does, says why a line or a paste is refused, and stops the
-// interpreter when it closes.
+// and Ctrl+Break as a console window does, says why a line or a paste is refused, hands Tab to
+// completion and Ctrl+F and F3 to Find, and stops the interpreter when it closes.
 #include "console_dialog.h"
 
 #include "command_text.h"
+#include "find_box.h"
 #include "link.h"
 #include "resource.h"
+#include "tab_completion.h"
 
 HINSTANCE g_instance;
 
@@ -93,14 +95,18 @@ INT_PTR OnInitDialog(HWND dialog) {
     s_entry = GetWindow(combo, GW_CHILD);
     SubclassEntryField(s_entry);
     SubclassPane(pane);
+    InitFindBox(dialog, pane);
+    InitTabCompletion(dialog, pane);
     SetFocus(s_entry);
     SetTimer(dialog, ID_POLL_TIMER, kPollPeriodMs, nullptr);
     return FALSE;
 }
 
-// Every tick of either timer, whatever its id.
+// Every tick of either timer, whatever its id; the interpreter's folder is read from the prompt
+// it may have shown.
 INT_PTR OnTimer() {
     OutputPump();
+    NotePrompt();
     return TRUE;
 }
 
@@ -118,6 +124,7 @@ INT_PTR OnClose(HWND dialog) {
         PostMessageA(dialog, WM_CLOSE, 0, 0);
         return TRUE;
     }
+    CloseFindBox();
     ShowWindow(dialog, SW_HIDE);
     EndDialog(dialog, 0);
     StopInterpreter();
@@ -155,6 +162,20 @@ INT_PTR OnCommand(WPARAM wParam) {
     if (LOWORD(wParam) == IDC_OUTPUT && HIWORD(wParam) == EN_SETFOCUS) s_focusInPane = true;
     if (LOWORD(wParam) == IDC_COMMAND && HIWORD(wParam) == CBN_SETFOCUS) s_focusInPane = false;
     return FALSE;
+}
+
+// A search from the Find box, or its close, which gives the focus back where it was.
+INT_PTR OnFindBox(HWND dialog, LPARAM lParam) {
+    HideTip();
+    bool closed = false;
+    ShowTip(OnFindBoxMessage(lParam, &closed));
+    if (closed) RestoreFocus(dialog);
+    return TRUE;
+}
+
+INT_PTR OnNamesListed(LPARAM lParam) {
+    ShowTip(TakeListedNames(s_entry, lParam));
+    return TRUE;
 }
 
 // Tab and Shift+Tab in the pane lead back to the entry field, which is no tab stop: its every
@@ -260,15 +281,26 @@ bool ShowsCurrentEntry(HWND field, HWND combo) {
     return lstrcmpW(entry, shown) == 0;
 }
 
-// The keys that the field takes for the history and the pane while its drop-down list is closed.
-// Up with no current entry (a line was just sent, the field was emptied, or the user typed)
-// recalls the last line sent, wherever the history keeps it, as a console recalls it; from an
-// entry the combo box steps on itself. The page keys and Ctrl+Home and Ctrl+End read back the
-// pane, the draft and the focus staying where they are.
+// The keys that the field takes for the history, the pane, completion and clearing the line while
+// its drop-down list is closed. Tab and Shift+Tab complete the name at the caret, Escape clears
+// the line, as in a console. Up with no current entry (a line was just sent, the field was emptied,
+// or the user typed) recalls the last line sent, wherever the history keeps it, as a console
+// recalls it; from an entry the combo box steps on itself. The page keys and Ctrl+Home and Ctrl+End
+// read back the pane, the draft and the focus staying where they are.
 bool OnFieldKey(HWND field, WPARAM key) {
     HWND combo = GetParent(field);
     if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) return false;
     const bool control = GetKeyState(VK_CONTROL) < 0;
+    if (key == VK_TAB && !control) {
+        OnTabKey(field, GetKeyState(VK_SHIFT) < 0);
+        return true;
+    }
+    if (key == VK_ESCAPE) {
+        // Undoable, as the field's own deletions are.
+        SendMessageW(field, EM_SETSEL, 0, -1);
+        SendMessageW(field, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L""));
+        return true;
+    }
     const bool scrolls =
         key == VK_PRIOR || key == VK_NEXT || (control && (key == VK_HOME || key == VK_END));
     if (scrolls) {
@@ -304,18 +336,33 @@ bool OnInterruptKey(HWND control, UINT message, WPARAM wParam) {
 }
 
 // Ctrl+A, which arrives as its character, selects all of `control`'s text: the system's edit
-// control, as this window has it (not the version-6 one), has no Ctrl+A of its own. Every key takes
-// the tip away.
+// control, as this window has it (not the version-6 one), has no Ctrl+A of its own. Ctrl+F (also a
+// character) opens the Find box, F3 and Shift+F3 find again. Every key takes the tip away.
 bool OnCommonKey(HWND control, UINT message, WPARAM wParam) {
     if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) HideTip();
+    if (message == WM_KEYDOWN && wParam == VK_F3) {
+        ShowTip(FindAgain(GetKeyState(VK_SHIFT) >= 0));
+        return true;
+    }
+    if (message == WM_CHAR && wParam == 6) {
+        OpenFindBox();
+        return true;
+    }
     if (message != WM_CHAR || wParam != 1) return false;
     SendMessageA(control, EM_SETSEL, 0, -1);
     return true;
 }
 
+// Whether a key ends a cycle of completion: any but Tab and the keys held with it.
+bool EndsCompletion(UINT message, WPARAM key) {
+    return (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) && key != VK_TAB &&
+           key != VK_SHIFT && key != VK_CONTROL && key != VK_MENU;
+}
+
 }  // namespace
 
 INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (IsFindBoxMessage(message)) return OnFindBox(dialog, lParam);
     switch (message) {
         case WM_INITDIALOG:
             return OnInitDialog(dialog);
@@ -335,11 +382,14 @@ INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             return RestoreFocus(dialog);
         case WM_NEXTDLGCTL:
             return OnNextDlgCtl(lParam);
+        case WM_NAMES_LISTED:
+            return OnNamesListed(lParam);
     }
     return FALSE;
 }
 
 LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (EndsCompletion(message, wParam)) EndCompletion();
     if (OnCommonKey(field, message, wParam)) return 0;
     if (message == WM_KEYDOWN && wParam == VK_RETURN) {
         ShowTip(CommandDispatch(field));
