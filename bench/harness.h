@@ -101,7 +101,9 @@ protected:
 // of blocking reads.
 class DirectFake : public Side {
 public:
-    explicit DirectFake(const char* name) : Side(name) {
+    // `startup`: commands the stand-in runs first, such as a "chcp".
+    explicit DirectFake(const char* name, const std::vector<std::string>& commands = {})
+        : Side(name) {
         SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
         HANDLE inputRead = nullptr, outputWrite = nullptr;
         if (!CreatePipe(&inputRead, &input_, &inheritable, kInputPipeSize) ||
@@ -115,7 +117,7 @@ public:
         startup.wShowWindow = SW_HIDE;
         startup.hStdInput = inputRead;
         startup.hStdOutput = startup.hStdError = outputWrite;
-        BOOL started = CreateProcessA(nullptr, run.Comspec().data(), nullptr, nullptr, TRUE,
+        BOOL started = CreateProcessA(nullptr, run.Comspec(commands).data(), nullptr, nullptr, TRUE,
                                       CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info_);
         CloseHandle(inputRead);
         CloseHandle(outputWrite);
@@ -178,8 +180,10 @@ public:
     VarnelProcess process;
     double windowMs = 0;  // how long after its start its window was found
 
-    explicit Varnel(const char* name, bool selecting = false) : Side(name), selecting_(selecting) {
-        if (!process.Start(run.Comspec().c_str())) Fail("varnel.exe did not start");
+    explicit Varnel(const char* name, bool selecting = false,
+                    const std::vector<std::string>& startup = {})
+        : Side(name), selecting_(selecting) {
+        if (!process.Start(run.Comspec(startup).c_str())) Fail("varnel.exe did not start");
         if (!process.WaitForWindow(30000)) Fail("varnel.exe showed no window");
         windowMs = NowMs() - startMs;
         readyMs = Shown(kGreeting, 30000) - startMs;

@@ -77,10 +77,17 @@ inline std::string Narrow(const wchar_t* wide, LRESULT length) {
     return text;
 }
 
-inline std::string ControlText(HWND control) {
+inline std::wstring ControlTextW(HWND control) {
     std::wstring wide(static_cast<size_t>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0)) + 1, 0);
-    return Narrow(wide.data(), SendMessageW(control, WM_GETTEXT, wide.size(),
-                                            reinterpret_cast<LPARAM>(&wide[0])));
+    wide.resize(static_cast<size_t>(
+        SendMessageW(control, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(&wide[0]))));
+    return wide;
+}
+
+// The text in the ANSI code page, for the tests' plain strings: "caf\xE9" for "café".
+inline std::string ControlText(HWND control) {
+    const std::wstring wide = ControlTextW(control);
+    return Narrow(wide.data(), static_cast<LRESULT>(wide.size()));
 }
 
 inline std::vector<std::string> ComboItems(HWND combo) {

@@ -49,6 +49,7 @@
 //   ignore-ctrl-c    Ctrl+C does nothing to this process from now on
 //   first-lines      from now on each read takes what the pipe holds, a buffer at a time, and
 //                    only the first line of it runs: the rest is dropped (Wine's cmd.exe reads so)
+//   chcp PAGE        both code pages of its console become PAGE, as "chcp" makes them
 //   bits             "64-bit\r\n" or "32-bit\r\n" to stdout: which build of the stand-in runs
 //   env NAME ...     event "env NAME=VALUE" for each NAME, the value in UTF-8, or "env NAME"
 //                    when it is not set
@@ -485,6 +486,12 @@ void RunCommand(const std::string& line) {
         SetConsoleCtrlHandler(NULL, TRUE);
     } else if (word == "run" || word == "spawn" || word == "start") {
         RunChild(args, word == "run" ? kWaited : word == "spawn" ? kBackground : kOwnConsole);
+    } else if (word == "chcp") {
+        uint64_t page = 0;
+        if (ParseUnsigned(args, &page) && page <= 0xFFFF) {
+            SetConsoleOutputCP(static_cast<UINT>(page));
+            SetConsoleCP(static_cast<UINT>(page));
+        }
     } else if (word == "bits" && !has_args) {
         WriteText(g_stdout, sizeof(void*) == 8 ? "64-bit\r\n" : "32-bit\r\n");
     } else if (word == "env") {

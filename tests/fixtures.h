@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "command_text.h"
 #include "driver.h"
 #include "link.h"
 #include "stand_in.h"
@@ -23,6 +24,15 @@ inline std::string SystemText(DWORD error) {
     std::string result(text ? text : "", length);
     LocalFree(text);
     return result.substr(0, result.find_last_not_of("\r\n ") + 1);
+}
+
+// What the pane shows of `bytes` that the interpreter wrote in code page `page`: the window's own
+// decoding of them, in one piece.
+inline std::wstring ShownText(const std::string& bytes, UINT page = 437) {
+    OutputDecoder decoder = {};
+    std::wstring text(DecodedMax(bytes.size()), L'\0');
+    text.resize(DecodeOutput(&decoder, page, bytes.data(), bytes.size(), &text[0]));
+    return text;
 }
 
 // The handles open in a process. (Wine's GetProcessHandleCount reports 0; its handle values are
@@ -167,15 +177,16 @@ protected:
         RegisterClassA(&windowClass);
         windows.main = CreateWindowExA(0, "VarnelTestMain", "main", WS_POPUP, 0, 0, 10, 10, nullptr,
                                        nullptr, nullptr, nullptr);
-        windows.pane = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
+        // Unicode controls, as the window's are.
+        windows.pane = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                                        WS_POPUP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
                                            ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN,
                                        0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
-        // The pane's own font: Wine's edit control crashes on some texts in the default font (a
-        // line starting with 0x98, for one), not in the OEM font.
-        SendMessageA(windows.pane, WM_SETFONT,
+        // A fixed font: Wine's edit control crashes on some texts in the default font (a line
+        // starting with 0x98, for one), not in the OEM font.
+        SendMessageW(windows.pane, WM_SETFONT,
                      reinterpret_cast<WPARAM>(GetStockObject(OEM_FIXED_FONT)), FALSE);
-        windows.history = CreateWindowExA(0, "COMBOBOX", "", WS_POPUP | WS_VSCROLL | CBS_DROPDOWN,
+        windows.history = CreateWindowExW(0, L"COMBOBOX", L"", WS_POPUP | WS_VSCROLL | CBS_DROPDOWN,
                                           0, 0, 600, 200, nullptr, nullptr, nullptr, nullptr);
         entry = GetWindow(windows.history, GW_CHILD);
         closeRequests = ticks = 0;
@@ -208,7 +219,13 @@ protected:
         const WCHAR* reason = CommandDispatch(entry);
         return reason ? reason : L"";
     }
+    std::wstring EnterW(const std::wstring& text) {
+        SendMessageW(entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        const WCHAR* reason = CommandDispatch(entry);
+        return reason ? reason : L"";
+    }
     std::string Pane() const { return ControlText(windows.pane); }
+    std::wstring PaneW() const { return ControlTextW(windows.pane); }
     std::string Entry() const { return ControlText(entry); }
     std::vector<std::string> History() const { return ComboItems(windows.history); }
     // Runs ticks of the link and this thread's messages until `done` holds.

@@ -39,12 +39,15 @@ TEST_F(LinkTest, OutputIsShownInOrderAsItCameWithoutItsZeroBytes) {
                              "hex 41 00 42 00 00 43 0D 0A 00 FF 80 0A 0D", "tail no line end"})
         Enter(line);
     ASSERT_TRUE(ShowsAtEnd("no line end")) << Pane();
-    EXPECT_EQ(Pane(), std::string(kGreeting) +
-                          "one\r\ntwo\r\nthree\r\nfour\r\nABC\r\n\xFF\x80\n\rno line end");
+    // FF and 80 in the OEM page 437: a no-break space and a C with cedilla.
+    EXPECT_EQ(PaneW(),
+              L"FAKE READY\r\none\r\ntwo\r\nthree\r\nfour\r\nABC\r\n\x00A0\x00C7\n\rno line "
+              L"end");
 }
 
 // Bursts of random bytes, of ordinary lines and of lines without end. One that the scrollback
-// holds is shown whole, however fast it comes, without its zero bytes; of a larger one the pane
+// holds is shown whole and decoded, however fast it comes and however the reads cut it; of a
+// larger one the pane
 // keeps the newest output, far more than an edit control's default 30,000 characters, from the
 // start of a line where there is one within reach.
 TEST_F(LinkTest, BurstsAreShownWholeOrTheirTailWithinTheScrollback) {
@@ -63,18 +66,19 @@ TEST_F(LinkTest, BurstsAreShownWholeOrTheirTailWithinTheScrollback) {
         Enter(burst.command);
         Enter("echo END-OF-BURST");
         ASSERT_TRUE(ShowsAtEnd("END-OF-BURST\r\n", 20000)) << burst.command;
-        std::string expected = burst.text + "END-OF-BURST\r\n";
-        expected.erase(std::remove(expected.begin(), expected.end(), '\0'), expected.end());
-        const std::string text = Pane();
+        const std::wstring expected = ShownText(burst.text + "END-OF-BURST\r\n");
+        const std::wstring text = PaneW();
         if (!burst.least) {
             EXPECT_TRUE(text == expected) << burst.command << ": " << text.size() << " shown";
             continue;
         }
         EXPECT_LE(text.size(), 320u * 1024) << burst.command;
         EXPECT_GE(text.size(), burst.least) << burst.command;
-        EXPECT_TRUE(EndsWith(expected, text)) << burst.command << ": not the tail of the burst";
+        EXPECT_TRUE(expected.size() >= text.size() &&
+                    expected.compare(expected.size() - text.size(), text.size(), text) == 0)
+            << burst.command << ": not the tail of the burst";
         if (burst.command == "flood 4194304") {
-            EXPECT_EQ(text.find("\r\n"), 78u) << "no whole first line";
+            EXPECT_EQ(text.find(L"\r\n"), 78u) << "no whole first line";
         }
     }
 }
@@ -254,26 +258,55 @@ TEST_F(LinkTest, ComspecNamingAFileWithABlankStartsThatFile) {
     RemoveDirectoryA(folder.c_str());
 }
 
-// Each line goes as typed, in the OEM code page with CR LF, and the longest whole; the history
-// keeps the ANSI text, never the empty line; the pane shows only what the interpreter writes. A
-// longer line is never sent cut: it stays in the field with its excess selected.
-TEST_F(LinkTest, TypedLinesArriveAsOemTextAndCrLf) {
+// Each line goes as typed, in the console's input code page with CR LF, and the longest whole; the
+// history keeps it as typed, never the empty line; the pane shows only what the interpreter writes,
+// decoded from the console's output page. A longer line is never sent cut, nor one with a
+// character the page lacks: it stays in the field with what keeps it back selected. After the
+// interpreter's "chcp 65001" both go in UTF-8, whatever they hold, and a character whose bytes it
+// writes apart shows whole. The history takes each line once, letter case aside, in Unicode.
+TEST_F(LinkTest, LinesAndOutputGoInTheConsolesCodePages) {
     Launch();
     const std::string longest(259, 'x');
     EXPECT_EQ(Enter(longest + "yyyy"), L"263 characters: the interpreter takes at most 259.");
     EXPECT_EQ(Entry(), longest + "yyyy");
     EXPECT_EQ(Selection(entry), std::make_pair(259, 263));
+    EXPECT_EQ(EnterW(L"echo \x0416 caf\x00E9"),
+              L"The interpreter's code page (OEM 437) has no \"\x0416\".");
+    EXPECT_EQ(Selection(entry), std::make_pair(5, 6));
     EXPECT_TRUE(History().empty());
-    // "é" in the ANSI page 1252 is 0x82 in the OEM page 437.
-    for (const char* line : {"dir", "echo caf\xE9", ""})
-        Enter(line);
+    // "é" is 0x82 in the OEM page 437, which the stand-in's console has at first.
+    for (const wchar_t* line : {L"dir", L"echo caf\x00E9", L"", L"hex 63 61 66 82 0D 0A"})
+        EnterW(line);
     Enter(longest);
-    const std::string expected = "dir\r\necho caf\x82\r\n\r\n" + longest + "\r\n";
+    std::string expected =
+        "dir\r\necho caf\x82\r\n\r\nhex 63 61 66 82 0D 0A\r\n" + longest + "\r\n";
     EXPECT_EQ(InputAfter(expected.size()), expected);
     EXPECT_EQ(Entry(), "");
-    EXPECT_EQ(History(), (std::vector<std::string>{"dir", "echo caf\xE9", longest}));
+    EXPECT_EQ(History(),
+              (std::vector<std::string>{"dir", "echo caf\xE9", "hex 63 61 66 82 0D 0A", longest}));
     EXPECT_EQ(closeRequests, 0);
-    EXPECT_EQ(Pane(), std::string(kGreeting) + "caf\x82\r\n");
+    EXPECT_EQ(PaneW(), L"FAKE READY\r\ncaf\x00E9\r\ncaf\x00E9\r\n");
+
+    // A line is checked in the page the console has when it is typed: once "chcp" has run.
+    EXPECT_EQ(Enter("chcp 65001"), L"");
+    EXPECT_EQ(Enter("echo switched"), L"");
+    ASSERT_TRUE(ShowsAtEnd("switched\r\n"));
+    for (const wchar_t* line : {L"echo \x0416 caf\x00E9", L"echo \x0436 CAF\x00C9", L"hex D0",
+                                L"sleep 300", L"hex 96 0D 0A"})
+        EXPECT_EQ(EnterW(line), L"") << line;
+    expected +=
+        "chcp 65001\r\necho switched\r\necho \xD0\x96 caf\xC3\xA9\r\n"
+        "echo \xD0\xB6 CAF\xC3\x89\r\nhex D0\r\nsleep 300\r\nhex 96 0D 0A\r\n";
+    EXPECT_EQ(InputAfter(expected.size()), expected);
+    ASSERT_TRUE(RunUntil("the last character", [&] { return PaneW().back() == L'\n'; }));
+    EXPECT_EQ(PaneW(),
+              L"FAKE READY\r\ncaf\x00E9\r\ncaf\x00E9\r\nswitched\r\n\x0416 "
+              L"caf\x00E9\r\n\x0436 CAF\x00C9\r\n\x0416\r\n");
+    const std::vector<std::string> history = History();
+    EXPECT_EQ(history.size(), 10u);
+    EXPECT_TRUE(std::none_of(history.begin(), history.end(), [](const std::string& entry) {
+        return entry.find("CAF") != std::string::npos;
+    })) << "a line kept in two cases";
 }
 
 // The window answers "cls" and "exit" itself as the interpreter reads them: in any case, with
@@ -331,13 +364,14 @@ TEST_F(LinkTest, APastedBlockGoesWholeAndInOrderOrNotAtAll) {
         expected += line + "\r\n";
     }
     ASSERT_EQ(paste(block), L"");
-    std::string unwritten(UnwrittenInputSize(), '\0');
-    unwritten.resize(CopyUnwrittenInput(&unwritten[0], unwritten.size() + 10));
-    EXPECT_GT(unwritten.size(), 1000u);
-    EXPECT_LE(unwritten.size(), kInputQueueSize + 300);
-    // The first line has gone into the pipe.
-    EXPECT_EQ(expected.find(unwritten), expected.find("echo 10001"))
+    EXPECT_GT(UnwrittenInputSize(), 1000u);
+    EXPECT_LE(UnwrittenInputSize(), kInputQueueSize + 300);
+    // The first line has gone into the pipe, the next ones wait.
+    std::wstring unread(UnreadInputMax(), L'\0');
+    unread.resize(UnreadInput(&unread[0], unread.size()));
+    EXPECT_EQ(expected.find(std::string(unread.begin(), unread.end())), 0u)
         << "not the block's first lines";
+    EXPECT_EQ(unread.size(), UnwrittenInputSize() + expected.find("echo 10001"));
     EXPECT_EQ(Enter("echo typed"), kBusyReason);
     EXPECT_EQ(Entry(), "echo typed");
     size_t most = 0;
@@ -486,8 +520,8 @@ TEST_F(LinkTest, TheEndNamesEveryLineTheInterpreterDidNotReadAndLeavesThePipeAlo
             named += (i ? ", \"" : "\"") + line + "\"";
         }
         Enter("");
-        Enter("echo caf\xE9");  // in the OEM code page, as the pane shows the interpreter's bytes
-        named += ", \"\", \"echo caf\x82\"";
+        Enter("echo caf\xE9");  // sent in the OEM code page, named as typed
+        named += ", \"\", \"echo caf\xE9\"";
         ASSERT_GT(UnwrittenInputSize(), 0u) << "nothing left in the queue";
         // No pass runs until the interpreter has ended.
         ASSERT_TRUE(WaitFor("the interpreter's end", [] { return InterpreterEnded(); }));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "byte_logic.h"
 #include "command_text.h"
@@ -30,15 +31,15 @@ TEST(TestRunner, DISABLED_EndsInTheMiddleOfATest) {
     ExitProcess(0);
 }
 
-TEST(ByteRing, BehavesAsAQueueThroughEveryWrapAround) {
+TEST(Ring, BehavesAsAQueueThroughEveryWrapAround) {
     uint64_t state = 7;
-    ByteRing<97> ring;
+    Ring<char, 97> ring;
     std::string model;
     char bytes[64];
     for (int step = 0; step < 20000; ++step) {
         const size_t count = static_cast<size_t>(SplitMixNext(state) % 60);
         const size_t taken = std::min(count, model.size());
-        switch (SplitMixNext(state) % 4) {
+        switch (SplitMixNext(state) % 3) {
             case 0:
                 if (count > ring.Room()) break;
                 for (size_t i = 0; i < count; ++i)
@@ -55,27 +56,9 @@ TEST(ByteRing, BehavesAsAQueueThroughEveryWrapAround) {
                 ring.Drop(taken);
                 model.erase(0, taken);
                 break;
-            default: {
-                size_t size = 0;
-                const char* front = ring.Front(&size);
-                ASSERT_TRUE(model.empty() || size > 0) << "no front while bytes wait";
-                ASSERT_EQ(std::string(front, size), model.substr(0, size)) << "step " << step;
-            }
         }
         ASSERT_EQ(ring.Size(), model.size());
         ASSERT_EQ(ring.Room(), 97 - model.size());
-    }
-}
-
-TEST(DropZeroBytes, KeepsEveryOtherByteInOrder) {
-    uint64_t state = 11;
-    for (int round = 0; round < 5000; ++round) {
-        const size_t size = static_cast<size_t>(SplitMixNext(state) % 300);
-        std::string text = RandomText(state, size, static_cast<unsigned>(round % 128));
-        std::string expected = text;
-        expected.erase(std::remove(expected.begin(), expected.end(), '\0'), expected.end());
-        const size_t left = DropZeroBytes(&text[0], text.size());
-        ASSERT_EQ(text.substr(0, left), expected) << "round " << round;
     }
 }
 
@@ -119,155 +102,207 @@ TEST(InsertSize, ShowsAtOnceWhenCaughtUpAndOnlyNowAndThenWhileFlooded) {
 // hexadecimal too, the longest within its room; then how to go on. The lines it never read, each
 // as it went to it, in order and in full, the last even without its line end.
 TEST(EndNotice, NamesTheExitCodeAndTheLinesNeverRead) {
-    const std::string restart = "[Press Enter to start it again.]\r\n";
-    char text[kEndNoticeMax];
-    EXPECT_EQ(std::string(text, EndNotice(3, text)),
-              "[The interpreter has ended with exit code 3.]\r\n" + restart);
-    EXPECT_EQ(std::string(text, EndNotice(0xC000013A, text)),
-              "[The interpreter has ended with exit code 3221225786 (0xC000013A).]\r\n" + restart);
+    const std::wstring restart = L"[Press Enter to start it again.]\r\n";
+    WCHAR text[kEndNoticeMax];
+    EXPECT_EQ(std::wstring(text, EndNotice(3, text)),
+              L"[The interpreter has ended with exit code 3.]\r\n" + restart);
+    EXPECT_EQ(std::wstring(text, EndNotice(0xC000013A, text)),
+              L"[The interpreter has ended with exit code 3221225786 (0xC000013A).]\r\n" + restart);
     EXPECT_LT(EndNotice(0xFFFFFFFF, text), kEndNoticeMax);
 
-    auto named = [](const std::string& bytes) {
-        std::string out(UnreadNoticeMax(bytes.size()), '\xEE');
-        out.resize(UnreadNotice(bytes.data(), bytes.size(), &out[0]));
+    auto named = [](const std::wstring& lines) {
+        std::wstring out(UnreadNoticeMax(lines.size()), L'\xEE');
+        out.resize(UnreadNotice(lines.data(), lines.size(), &out[0]));
         return out;
     };
-    EXPECT_EQ(named(""), "");
-    EXPECT_EQ(named("echo b\r\n"), "[It did not read 1 line: \"echo b\".]\r\n");
-    EXPECT_EQ(named("echo b\r\n\r\nsay \"c\"\r\nhalf"),
-              "[It did not read 4 lines: \"echo b\", \"\", \"say \"c\"\", \"half\".]\r\n");
+    EXPECT_EQ(named(L""), L"");
+    EXPECT_EQ(named(L"echo b\r\n"), L"[It did not read 1 line: \"echo b\".]\r\n");
+    EXPECT_EQ(named(L"echo b\r\n\r\nsay \"c\"\r\nhalf"),
+              L"[It did not read 4 lines: \"echo b\", \"\", \"say \"c\"\", \"half\".]\r\n");
     // A CR at the very end is half a line end.
-    EXPECT_EQ(named("caf\x82\nx\r"), "[It did not read 2 lines: \"caf\x82\", \"x\".]\r\n");
+    EXPECT_EQ(named(L"caf\x00E9 \x0416\nx\r"),
+              L"[It did not read 2 lines: \"caf\x00E9 \x0416\", \"x\".]\r\n");
     // The room it asks for holds the worst case, lines of a line end alone.
-    const std::string ends(1000, '\n');
-    std::string out(UnreadNoticeMax(ends.size()) + 16, '\xEE');
+    const std::wstring ends(1000, L'\n');
+    std::wstring out(UnreadNoticeMax(ends.size()) + 16, L'\xEE');
     const size_t length = UnreadNotice(ends.data(), ends.size(), &out[0]);
     EXPECT_LT(length, UnreadNoticeMax(ends.size()));
-    EXPECT_EQ(out.substr(0, 39), "[It did not read 1000 lines: \"\", \"\", \"\"");
-    EXPECT_EQ(out[length], '\0');
-    EXPECT_EQ(out[UnreadNoticeMax(ends.size())], '\xEE') << "written past its room";
+    EXPECT_EQ(out.substr(0, 39), L"[It did not read 1000 lines: \"\", \"\", \"\"");
+    EXPECT_EQ(out[length], L'\0');
+    EXPECT_EQ(out[UnreadNoticeMax(ends.size())], L'\xEE') << "written past its room";
 }
 
-// An environment block from its strings: each with its zero, then one more.
-std::wstring Block(std::initializer_list<std::wstring> strings) {
-    std::wstring block;
-    for (const std::wstring& text : strings)
-        block += text + L'\0';
-    return block + L'\0';
+// The output of `bytes` in `page`, decoded in reads of the sizes `reads` gives (then the rest),
+// and what the decoder keeps ended at the close.
+std::wstring Decoded(UINT page, const std::string& bytes, std::vector<size_t> reads = {}) {
+    OutputDecoder decoder = {};
+    std::wstring text;
+    size_t at = 0;
+    reads.push_back(bytes.size());
+    for (size_t read : reads) {
+        read = std::min(read, bytes.size() - at);
+        std::wstring out(DecodedMax(read), L'#');
+        out.resize(DecodeOutput(&decoder, page, bytes.data() + at, read, &out[0]));
+        text += out;
+        at += read;
+    }
+    WCHAR end[2];
+    return text + std::wstring(end, EndDecoding(&decoder, end));
 }
 
-// NativeEnvironment's block for `block`, checked to fill the room it asks for and nothing past it.
-std::wstring Native(const std::wstring& block) {
-    const size_t size = NativeEnvironment(block.c_str(), nullptr, 0);
-    std::wstring out(size + 4, L'#');
-    EXPECT_EQ(NativeEnvironment(block.c_str(), &out[0], size), size);
-    EXPECT_EQ(out.substr(size), L"####") << "written past its room";
-    return out.substr(0, size);
+// Output in the console's code page shows as the characters it means, whatever the reads cut:
+// OEM 437 as Windows' own OEM font draws it, control characters but tab and the line ends as its
+// glyphs, zero bytes dropped; UTF-8 and a double-byte page whole across any cut, what they cannot
+// decode as U+FFFD, never as nothing.
+TEST(OutputDecoder, ShowsEachPagesCharactersWholeAcrossReads) {
+    EXPECT_EQ(Decoded(437, "caf\x82\r\n"), L"caf\x00E9\r\n");
+    EXPECT_EQ(Decoded(437, std::string("a\0b\x01\t\x1B[0m\x7F\xFF", 11)),
+              L"ab\x263A\t\x2190[0m\x2302\x00A0");
+    const std::string utf8 = "\xD0\x96 caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80.";
+    const std::wstring wide = L"\x0416 caf\x00E9 \x20AC \xD83D\xDE00.";
+    for (size_t cut = 0; cut <= utf8.size(); ++cut)
+        EXPECT_EQ(Decoded(CP_UTF8, utf8, {cut}), wide) << "cut at " << cut;
+    // Shift-JIS: a lead byte cut from its trail byte.
+    const std::string sjis =
+        "a\x82\xA0"
+        "b\x93\xFA";  // a, HIRAGANA A, b, the kanji for "day"
+    for (size_t cut = 0; cut <= sjis.size(); ++cut)
+        EXPECT_EQ(Decoded(932, sjis, {cut}),
+                  L"a\x3042"
+                  L"b\x65E5")
+            << "cut at " << cut;
+    // Bytes no character starts with, a character cut short by another, and one cut off at the
+    // end: one U+FFFD for each.
+    EXPECT_EQ(Decoded(CP_UTF8, "\x80x\xC3y\xE2\x82z\xFF\xF0\x9F"),
+              L"\xFFFDx\xFFFDy\xFFFDz\xFFFD\xFFFD");
+    EXPECT_EQ(Decoded(CP_UTF8, "\xED\xA0\x80"), L"\xFFFD\xFFFD\xFFFD");  // no surrogate
+    // The page changes between reads (a chcp): what the old page had cut off ends there.
+    OutputDecoder decoder = {};
+    WCHAR out[8];
+    EXPECT_EQ(DecodeOutput(&decoder, CP_UTF8, "\xD0", 1, out), 0u);
+    ASSERT_EQ(DecodeOutput(&decoder, 437, "\x82", 1, out), 2u);
+    EXPECT_EQ(std::wstring(out, 2), L"\xFFFD\x00E9");
 }
 
-// The environment of a 32-bit program on 64-bit Windows, as the system makes it, becomes that of
-// a 64-bit program: the architecture and the two program folders take the native values, the
-// architecture's 32-bit record goes, and every other string stays as it was and where it was,
-// with names near these, other letter cases and characters beyond any code page. Where the system
-// gives no native value, nothing changes: on 32-bit Windows, where a record is empty, where there
-// is no value to replace, in a 64-bit program's own block and in an empty one.
-TEST(NativeEnvironment, GivesTheValuesOfA64BitProgramAndLeavesTheRestInOrder) {
-    const std::wstring pf = L"C:\\Program Files", x86 = L"C:\\Program Files (x86)";
-    const std::wstring common = L"\\Common Files", name = L"NAME=\x0414\x043E\x043C \xD83D\xDE00";
-    const std::wstring wow64 =
-        Block({L"=C:=C:\\users", L"CommonProgramFiles=" + x86 + common,
-               L"CommonProgramFiles(x86)=" + x86 + common, L"CommonProgramW6432=" + pf + common,
-               name, L"PROCESSOR_ARCHITECTURE=x86", L"PROCESSOR_ARCHITEW6432=AMD64",
-               L"PROCESSOR_ARCHITECTURES=x86", L"ProgramFile=" + x86, L"ProgramFiles=" + x86,
-               L"ProgramFiles(x86)=" + x86, L"ProgramW6432=" + pf});
-    const std::wstring native = Block(
-        {L"=C:=C:\\users", L"CommonProgramFiles=" + pf + common,
-         L"CommonProgramFiles(x86)=" + x86 + common, L"CommonProgramW6432=" + pf + common, name,
-         L"PROCESSOR_ARCHITECTURE=AMD64", L"PROCESSOR_ARCHITECTURES=x86", L"ProgramFile=" + x86,
-         L"ProgramFiles=" + pf, L"ProgramFiles(x86)=" + x86, L"ProgramW6432=" + pf});
-    EXPECT_EQ(Native(wow64), native);
-    EXPECT_EQ(
-        Native(Block({L"processor_architecture=x86", L"Processor_ArchiteW6432=ARM64",
-                      L"PROGRAMFILES=" + x86, L"programw6432=" + pf})),
-        Block({L"processor_architecture=ARM64", L"PROGRAMFILES=" + pf, L"programw6432=" + pf}));
-    for (const std::wstring& same :
-         {native, Block({L"PROCESSOR_ARCHITECTURE=x86", L"ProgramFiles=" + x86}),
-          Block({L"PROCESSOR_ARCHITECTURE=x86", L"PROCESSOR_ARCHITEW6432=", L"ProgramFiles=x",
-                 L"ProgramW6432="}),
-          Block({L"PROCESSOR_ARCHITEW6432=AMD64", L"ProgramW6432=" + pf})})
-        EXPECT_EQ(Native(same), same);
-    EXPECT_EQ(Native(std::wstring(1, L'\0')), std::wstring(2, L'\0'));
-}
-
-const int kLongest = 259;  // the longest line, in characters
-
-// The interpreter's line for a text typed as UTF-16, or "refused a-b" naming what keeps it back.
-// The ANSI form must be the text itself.
-std::string Made(const std::wstring& text) {
-    char ansi[2 * kLongest + 1], line[kLongest + 3];
-    TextRange refused{-2, -2};
-    const size_t count =
-        MakeInterpreterLine(text.data(), static_cast<int>(text.size()), ansi, line, &refused);
-    if (count == 0)
-        return "refused " + std::to_string(refused.start) + "-" + std::to_string(refused.end);
-    EXPECT_EQ(line[count], '\0');
-    WCHAR back[2 * kLongest + 1];
-    const int units = MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, 2 * kLongest + 1);
-    EXPECT_EQ(std::wstring(back, units > 0 ? units - 1 : 0), text) << "the ANSI form differs";
-    return std::string(line, count);
-}
-
-// Every ANSI byte against the code pages at hand: a character goes as CharToOemA makes it when
-// that is the same character, read back in the OEM code page, and is refused otherwise.
-TEST(CommandText, EachAnsiCharacterIsSentExactlyOrRefused) {
-    for (int value = 1; value < 256; ++value) {
-        const char ansi[2] = {static_cast<char>(value), '\0'};
-        char oem[2] = {};
-        CharToOemA(ansi, oem);
-        WCHAR typed = 0, read = 0;
-        MultiByteToWideChar(CP_ACP, 0, ansi, 1, &typed, 1);
-        MultiByteToWideChar(CP_OEMCP, 0, oem, 1, &read, 1);
-        const bool exact = value != '\r' && value != '\n' && typed == read;
-        if (exact) {
-            EXPECT_EQ(Made(std::wstring(1, typed)), std::string(oem) + "\r\n") << "byte " << value;
+// Random bytes decode the same in reads of random sizes as in one: nothing is lost or changed at a
+// cut. Read whole, they decode as the system decodes them, less the zeros and with the glyphs the
+// system gives the control characters of its OEM page (MB_USEGLYPHCHARS); invalid UTF-8, which
+// the system and the window may replace differently, at least with one U+FFFD.
+TEST(OutputDecoder, DecodesAsTheSystemDoesWhateverTheReads) {
+    uint64_t state = 2026;
+    const UINT pages[] = {437, 1252, CP_UTF8};
+    auto system = [](UINT page, const std::string& bytes, DWORD flags) {
+        std::wstring out(bytes.size() + 1, L'\0');
+        const int units =
+            MultiByteToWideChar(page, flags, bytes.data(), static_cast<int>(bytes.size()), &out[0],
+                                static_cast<int>(out.size()));
+        out.resize(static_cast<size_t>(std::max(units, 0)));
+        return units > 0 || bytes.empty() ? out : L"invalid";
+    };
+    for (int round = 0; round < 3000; ++round) {
+        const UINT page = pages[round % 3];
+        std::string bytes(static_cast<size_t>(SplitMixNext(state) % 64), '\0');
+        for (char& byte : bytes) {
+            const uint64_t roll = SplitMixNext(state);
+            // Mostly what UTF-8 is made of, so that its characters come whole too.
+            byte = static_cast<char>(roll % 4 == 0   ? 0x80 | (roll >> 8) % 64
+                                     : roll % 4 == 1 ? 0xC2 + (roll >> 8) % 50
+                                                     : (roll >> 8) % 256);
+        }
+        std::vector<size_t> reads;
+        for (size_t left = bytes.size(); left > 0;) {
+            reads.push_back(1 + SplitMixNext(state) % 8);
+            left -= std::min(left, reads.back());
+        }
+        const std::wstring whole = Decoded(page, bytes);
+        ASSERT_EQ(Decoded(page, bytes, reads), whole) << "round " << round << ", page " << page;
+        std::wstring expected;
+        for (wchar_t unit : system(page, bytes, page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0)) {
+            const bool control = unit < 32 && unit != '\t' && unit != '\n' && unit != '\r';
+            const std::string byte(1, static_cast<char>(unit));
+            if (control || unit == 0x7F) unit = system(437, byte, MB_USEGLYPHCHARS).at(0);
+            if (unit != 0) expected += unit;
+        }
+        if (expected == L"invalid") {
+            ASSERT_NE(whole.find(L'\xFFFD'), std::wstring::npos) << "round " << round;
         } else {
-            EXPECT_EQ(Made(std::wstring(1, typed)), "refused 0-1") << "byte " << value;
+            ASSERT_EQ(whole, expected) << "round " << round << ", page " << page;
         }
     }
 }
 
-// The longest line and one past it, what lies past it counts first, line ends, and a paste's end
-// and its later pieces.
-TEST(CommandText, EdgesOfLinesAndPastes) {
+const int kLongest = 259;  // the longest line, in characters
+
+// The interpreter's line for a text typed as UTF-16, in code page `page`, or "refused a-b" naming
+// what keeps it back.
+std::string Made(const std::wstring& text, UINT page = 437) {
+    char line[kLineBytesMax + 1];
+    TextRange refused{-2, -2};
+    const size_t count =
+        MakeInterpreterLine(text.data(), static_cast<int>(text.size()), page, line, &refused);
+    if (count == 0)
+        return "refused " + std::to_string(refused.start) + "-" + std::to_string(refused.end);
+    EXPECT_EQ(line[count], '\0');
+    return std::string(line, count);
+}
+
+// Every character of the OEM page 437 goes as its own byte; a character it lacks, or has only as
+// another's best-fit guess, is refused, as is a line end. In UTF-8 every character goes, and in
+// a double-byte page as its two bytes.
+TEST(CommandText, EachCharacterIsSentExactlyInTheConsolesPageOrRefused) {
+    for (int value = 1; value < 256; ++value) {
+        const char byte = static_cast<char>(value);
+        WCHAR character = 0;
+        MultiByteToWideChar(437, 0, &byte, 1, &character, 1);
+        const bool lineEnd = value == '\r' || value == '\n';
+        EXPECT_EQ(Made(std::wstring(1, character)),
+                  lineEnd ? "refused 0-1" : std::string(1, byte) + "\r\n")
+            << "byte " << value;
+    }
+    for (const wchar_t* lacking : {L"\x20AC", L"\x00C3", L"\x0416", L"\xD83D\xDE00"})
+        EXPECT_EQ(Made(lacking).substr(0, 10), "refused 0-") << lacking;
+    EXPECT_EQ(Made(L"\x0416 caf\x00E9 \xD83D\xDE00", CP_UTF8),
+              "\xD0\x96 caf\xC3\xA9 \xF0\x9F\x98\x80\r\n");
+    EXPECT_EQ(Made(L"a\xD800"
+                   L"b",
+                   CP_UTF8),
+              "refused 1-2");  // a lone surrogate is no character
+    EXPECT_EQ(Made(L"\x3042", 932), "\x82\xA0\r\n");
+}
+
+// The longest line and one past it, what lies past it counts first, line ends, and the longest
+// line in the page of most bytes a character.
+TEST(CommandText, EdgesOfLines) {
     EXPECT_EQ(Made(L""), "\r\n");
     EXPECT_EQ(Made(std::wstring(259, L'x')), std::string(259, 'x') + "\r\n");
     EXPECT_EQ(Made(std::wstring(260, L'x')), "refused 259--1");
     EXPECT_EQ(Made(std::wstring(300, L'\x20AC')), "refused 259--1");  // "€"s: the length first
     EXPECT_EQ(Made(L"a\nb"), "refused 1-2");
-    // A character the field shows but the ANSI code page lacks (put there by an input method or
-    // another program) is refused, not sent as the "?" an ANSI read of the field would give.
-    EXPECT_EQ(Made(L"echo \x0414\x043E\x043C"), "refused 5-6");
+    EXPECT_EQ(Made(std::wstring(259, L'\x0416'), CP_UTF8).size(), 2 * 259 + 2u);
+    EXPECT_EQ(Made(std::wstring(259, L'\x20AC'), CP_UTF8).size(), 3 * 259 + 2u);
 }
 
 // What the user is told of a refused line: its length against the longest line, or the character
-// that a code page lacks, named whole; in a paste, after the line's number. (The code pages are
-// those of the tests' Wine: OEM 437 and ANSI 1252.)
+// that the interpreter's code page lacks, named whole with the page; in a paste, after the line's
+// number. (The tests' Wine has OEM 437 and ANSI 1252.)
 TEST(CommandText, RefusalsSayWhy) {
-    auto reason = [](const std::wstring& text, size_t line = 0) {
-        char ansi[2 * kLongest + 1], made[kLongest + 3];
+    auto reason = [](const std::wstring& text, size_t line = 0, UINT page = 437) {
+        char made[kLineBytesMax + 1];
         TextRange refused{-2, -2};
         const int units = std::min(static_cast<int>(text.size()), kLongest + 1);
-        EXPECT_EQ(MakeInterpreterLine(text.data(), units, ansi, made, &refused), 0u) << "sent";
+        EXPECT_EQ(MakeInterpreterLine(text.data(), units, page, made, &refused), 0u) << "sent";
         WCHAR out[kRefusalReasonMax];
-        RefusalReason(text.data(), static_cast<int>(text.size()), refused, line, out);
+        RefusalReason(text.data(), static_cast<int>(text.size()), refused, line, page, out);
         return std::wstring(out);
     };
     EXPECT_EQ(reason(L"echo caf\x20AC"),
               L"The interpreter's code page (OEM 437) has no \"\x20AC\".");
+    EXPECT_EQ(reason(L"echo \x0416", 0, 1252),
+              L"The interpreter's code page (ANSI 1252) has no \"\x0416\".");
+    EXPECT_EQ(reason(L"echo \x0416", 0, 850),
+              L"The interpreter's code page (850) has no \"\x0416\".");
     EXPECT_EQ(reason(L"echo " + std::wstring(265, L'x')),
               L"270 characters: the interpreter takes at most 259.");
-    EXPECT_EQ(reason(L"echo \x2500 \x20AC", 2820),
-              L"Line 2820 of the paste: the window's code page (ANSI 1252) has no \"\x2500\".");
     EXPECT_EQ(
         reason(L"echo \xD83D\xDE00", 3),
         L"Line 3 of the paste: the interpreter's code page (OEM 437) has no \"\xD83D\xDE00\".");
@@ -456,15 +491,16 @@ TEST(Completion, ANameTakesTheWordsPlaceInQuotesWhereTheInterpreterNeedsThem) {
 
 // A real folder made here: its names in the interpreter's order (by name, letter case aside),
 // those that start with a part, folders alone, never "." and "..", and none that the
-// interpreter's code page cannot carry (OEM 437 has no "\x00FE", ANSI 1252 no "\x0100").
+// interpreter's code page cannot carry (OEM 437 has neither "\x00FE" nor "\x0100"; UTF-8 has
+// both).
 TEST(Completion, AFoldersNamesInOrderLessThoseThatCannotBeSent) {
     TempFolder folder("names");
     for (const wchar_t* name : {L"b.txt", L"B2.txt", L"a b.txt", L"A.txt", L"_x", L"sub\\",
                                 L"Sub2\\", L"al\x00FE.txt", L"al\x0100.txt", L"a.txt.bak"})
         ASSERT_TRUE(folder.Make(name)) << name;
-    auto listed = [&](const wchar_t* part, bool foldersOnly) {
+    auto listed = [&](const wchar_t* part, bool foldersOnly, UINT page = 437) {
         NameList names;
-        const DWORD error = ListNames(folder.Path().c_str(), part, foldersOnly, &names);
+        const DWORD error = ListNames(folder.Path().c_str(), part, foldersOnly, page, &names);
         std::wstring text = error ? L"error " + std::to_wstring(error) : L"";
         for (size_t i = 0; i < names.Count(); ++i)
             text += std::wstring(i ? L" " : L"") + L"[" + names.Name(i) + L"]";
@@ -478,9 +514,10 @@ TEST(Completion, AFoldersNamesInOrderLessThoseThatCannotBeSent) {
     // A wildcard is the system's: "*.txt", as the interpreter reads it, is "*.txt*".
     EXPECT_EQ(listed(L"*.txt", false), L"[a b.txt] [A.txt] [a.txt.bak] [b.txt] [B2.txt]");
     EXPECT_EQ(listed(L"al", false), L"error " + std::to_wstring(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(listed(L"al", false, CP_UTF8), L"[al\x00FE.txt] [al\x0100.txt]");
     EXPECT_EQ(listed(L"x", true), L"error " + std::to_wstring(ERROR_FILE_NOT_FOUND));
     NameList names;
-    EXPECT_NE(ListNames((folder.Path() + L"\\none").c_str(), L"", false, &names), 0u);
+    EXPECT_NE(ListNames((folder.Path() + L"\\none").c_str(), L"", false, 437, &names), 0u);
     EXPECT_LT(CompareNames(L"abc", L"ABD"), 0);
     EXPECT_GT(CompareNames(L"abd", L"ABC"), 0);
 }

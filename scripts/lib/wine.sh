@@ -122,6 +122,11 @@ wine_start() {
   # A crashing program must not wait for someone to close a crash dialog.
   "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1 </dev/null
+  # Varnel draws its pane in the console's font, Consolas, which Wine does not have: DejaVu Sans
+  # Mono (fonts-dejavu-core) takes its name, a fixed-pitch font with the characters of the code
+  # pages that the console speaks.
+  "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Consolas /d 'DejaVu Sans Mono' \
+    /f >/dev/null 2>&1 </dev/null
 }
 
 # Debian's Wine 8 looks for the fonts of the fonts-wine package under a path it cannot open

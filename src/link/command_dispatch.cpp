@@ -1,33 +1,43 @@
 // Command dispatch: the Enter key in the entry field, and a paste of lines. The typed line goes
-// into the history and, unless it is one of the window's own words, to the interpreter in the OEM
-// code page. A line that cannot reach the interpreter as typed, or that finds it ended, goes
-// nowhere, and the user is told why; once the end has been told, Enter on an empty line starts a
-// new interpreter.
-#include <string.h>
-
+// into the history and, unless it is one of the window's own words, to the interpreter in its
+// console's input code page. A line that cannot reach the interpreter as typed, or that finds it
+// ended, goes nowhere, and the user is told why; once the end has been told, Enter on an empty line
+// starts a new interpreter.
 #include "command_text.h"
 #include "link_state.h"
 
 namespace {
 
-// The entry field's text: one character more than the longest line, so that a longer text is
-// seen as such and never sent cut. It is read as UTF-16, the characters the field shows, and
-// kept as ANSI text for the history and the window's own words.
+// The line being sent, as the field shows it: one unit more than the longest line, so that a
+// longer text is seen as such and never sent cut.
 WCHAR s_typed[kCommandMaxChars + 2];
-char s_ansi[2 * kCommandMaxChars + 1];
+int s_typedLength;
 WCHAR s_reason[kRefusalReasonMax];
 int s_lastSent = -1;
 
-// Whether `text` is the window's own `word`, as the interpreter reads a command: letter case aside,
-// with blanks (spaces, tabs) before and after it.
-bool IsWord(const char* text, const char* word) {
-    while (*text == ' ' || *text == '\t')
-        ++text;
-    int length = lstrlenA(text);
-    while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\t'))
-        --length;
-    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text, length, word, -1) ==
-           CSTR_EQUAL;
+bool IsBlank(WCHAR c) {
+    return c == ' ' || c == '\t';
+}
+
+// Whether the line being sent is the window's own `word`, as the interpreter reads a command:
+// letter case aside, with blanks (spaces, tabs) before and after it.
+bool IsWord(const WCHAR* word) {
+    int start = 0, end = s_typedLength;
+    while (start < end && IsBlank(s_typed[start]))
+        ++start;
+    while (end > start && IsBlank(s_typed[end - 1]))
+        --end;
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, s_typed + start, end - start, word,
+                          -1) == CSTR_EQUAL;
+}
+
+// Takes `length` units of `text` as the line being sent, and makes its bytes in code page `page`
+// in the command buffer; their count, or 0 with what keeps the line back in `refused`.
+size_t MakeLine(const WCHAR* text, size_t length, UINT page, TextRange* refused) {
+    s_typedLength = static_cast<int>(length < kCommandMaxChars + 1 ? length : kCommandMaxChars + 1);
+    CopyMemory(s_typed, text, s_typedLength * sizeof(WCHAR));
+    s_typed[s_typedLength] = 0;
+    return MakeInterpreterLine(s_typed, s_typedLength, page, g_commandBuffer, refused);
 }
 
 // False once the interpreter has ended, and after a new one failed to start.
@@ -47,27 +57,25 @@ struct Slot {
 };
 Slot* s_slots;
 size_t s_slotCount, s_entryCount;
-char s_folded[2 * kCommandMaxChars + 1], s_entry[2 * kCommandMaxChars + 1];
+WCHAR s_folded[kCommandMaxChars + 2], s_entry[kCommandMaxChars + 2];
 
-// Puts `text` in upper case in place; returns its hash (FNV-1a).
-UINT Fold(char* text) {
-    CharUpperA(text);
+// Puts `text` in upper case in place, by Unicode's rules; returns its hash (FNV-1a).
+UINT Fold(WCHAR* text) {
+    CharUpperW(text);
     UINT hash = 2166136261u;
     for (; *text; ++text)
-        hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
+        hash = (hash ^ *text) * 16777619u;
     return hash;
 }
 
-LRESULT History(UINT message, WPARAM wParam = 0, const char* text = nullptr) {
-    return SendMessageA(g_windows.history, message, wParam, reinterpret_cast<LPARAM>(text));
+LRESULT History(UINT message, WPARAM wParam = 0, const WCHAR* text = nullptr) {
+    return SendMessageW(g_windows.history, message, wParam, reinterpret_cast<LPARAM>(text));
 }
 
 // Entry `entry` of the list, folded into s_entry; its hash.
 UINT FoldEntry(int entry) {
-    s_entry[0] = '\0';
-    if (History(CB_GETLBTEXTLEN, entry) < static_cast<LRESULT>(sizeof(s_entry))) {
-        History(CB_GETLBTEXT, entry, s_entry);
-    }
+    s_entry[0] = 0;
+    if (History(CB_GETLBTEXTLEN, entry) <= kCommandMaxChars) History(CB_GETLBTEXT, entry, s_entry);
     return Fold(s_entry);
 }
 
@@ -77,7 +85,7 @@ Slot* SlotOf(UINT hash) {
         Slot* slot = &s_slots[at & (s_slotCount - 1)];
         if (slot->entry == 0) return slot;
         if (slot->hash == hash && FoldEntry(slot->entry - 1) == hash &&
-            strncmp(s_entry, s_folded, sizeof(s_entry)) == 0) {
+            lstrcmpW(s_entry, s_folded) == 0) {
             return slot;
         }
     }
@@ -110,7 +118,7 @@ bool PrepareLookup() {
         }
     } else {
         // No entry is empty: looked up as the empty text, each finds the empty slot where it goes.
-        s_folded[0] = '\0';
+        s_folded[0] = 0;
         for (s_entryCount = 0; s_entryCount < entries; ++s_entryCount) {
             const UINT hash = FoldEntry(static_cast<int>(s_entryCount));
             *SlotOf(hash) = {hash, static_cast<int>(s_entryCount) + 1};
@@ -120,15 +128,16 @@ bool PrepareLookup() {
     return true;
 }
 
-// The history's entry for `text`, added at the end of the list unless some entry already differs
-// from it only in case; its number. -1 when the memory for the lookup cannot be had.
-int HistoryEntry(const char* text) {
+// The history's entry for the line being sent, added at the end of the list unless some entry
+// already differs from it only in case; its number. -1 when the memory for the lookup cannot be
+// had.
+int HistoryEntry() {
     if (!PrepareLookup()) return -1;
-    lstrcpyA(s_folded, text);
+    lstrcpyW(s_folded, s_typed);
     const UINT hash = Fold(s_folded);
     Slot* slot = SlotOf(hash);
     if (slot->entry == 0) {
-        const int entry = static_cast<int>(History(CB_ADDSTRING, 0, text));
+        const int entry = static_cast<int>(History(CB_ADDSTRING, 0, s_typed));
         if (entry < 0) return entry;
         *slot = {hash, entry + 1};
         ++s_entryCount;
@@ -139,9 +148,9 @@ int HistoryEntry(const char* text) {
 // Empties the pane and shows the empty pane at once, rather than the old text until the
 // interpreter next writes.
 void ClearPane() {
-    SendMessageA(g_windows.pane, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(g_windows.pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
-    SendMessageA(g_windows.pane, WM_SETREDRAW, TRUE, 0);
+    SendMessageW(g_windows.pane, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(g_windows.pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    SendMessageW(g_windows.pane, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(g_windows.pane, nullptr, TRUE);
 }
 
@@ -152,32 +161,34 @@ const WCHAR* Refuse(const WCHAR* reason) {
 
 // The text stays in the field for the user to mend, what keeps it back selected and in view.
 const WCHAR* RefuseLine(HWND entryField, TextRange refused, const WCHAR* reason) {
-    SendMessageA(entryField, EM_SETSEL, refused.start, refused.end);
-    SendMessageA(entryField, EM_SCROLLCARET, 0, 0);
+    SendMessageW(entryField, EM_SETSEL, refused.start, refused.end);
+    SendMessageW(entryField, EM_SCROLLCARET, 0, 0);
     return Refuse(reason);
 }
 
-// Queues one line made by MakeInterpreterLine, as Enter does once it has been let through.
-void Send(size_t count) {
-    if (s_ansi[0] != '\0') s_lastSent = HistoryEntry(s_ansi);
-    if (IsWord(s_ansi, "cls")) {
+// Queues the line being sent, whose bytes MakeLine made in `page`, as Enter does once it has been
+// let through.
+void Send(size_t count, UINT page) {
+    if (s_typedLength > 0) s_lastSent = HistoryEntry();
+    if (IsWord(L"cls")) {
         ClearPane();
-        if (InterpreterRuns()) QueueInput("\r\n", 2);
+        if (InterpreterRuns()) QueueInput("\r\n", 2, page);
     } else {
-        QueueInput(g_commandBuffer, count);
+        QueueInput(g_commandBuffer, count, page);
     }
 }
 
 // The lines of pastes that the user has said yes to and that have yet to go into the history and
-// the input queue, [s_pasteAt, s_pasteCount) of s_paste (UTF-16): they go a slice at a time, as
-// the queue empties, so that neither a paste of any size nor the history's growth holds the
-// window, and the queue holds little.
+// the input queue, [s_pasteAt, s_pasteCount) of s_paste (UTF-16), to go in code page s_pastePage,
+// in which they were checked: they go a slice at a time, as the queue empties, so that neither a
+// paste of any size nor the history's growth holds the window, and the queue holds little.
 WCHAR* s_paste;
 size_t s_pasteAt, s_pasteCount;
+UINT s_pastePage;
 
-// Keeps `count` units of pasted `text` behind the pasted lines that wait. False when the memory
-// for it cannot be had.
-bool KeepPaste(const WCHAR* text, size_t count) {
+// Keeps `count` units of pasted `text`, checked in `page`, behind the pasted lines that wait.
+// False when the memory for it cannot be had.
+bool KeepPaste(const WCHAR* text, size_t count, UINT page) {
     const size_t waiting = s_pasteCount - s_pasteAt;
     auto* block =
         static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, (waiting + 1 + count) * sizeof(WCHAR)));
@@ -190,6 +201,7 @@ bool KeepPaste(const WCHAR* text, size_t count) {
     ForgetPastedLines();
     s_paste = block;
     s_pasteCount = size + count;
+    s_pastePage = page;
     return true;
 }
 
@@ -202,10 +214,9 @@ bool SendPastedLines(bool all) {
         const PastedLine line = PastedLineAt(s_paste, s_pasteCount, s_pasteAt);
         TextRange refused;
         const size_t made =
-            MakeInterpreterLine(s_paste + line.start, static_cast<int>(line.end - line.start),
-                                s_ansi, g_commandBuffer, &refused);
-        if (made > 0 && !InputTakes(IsWord(s_ansi, "cls") ? 2 : made)) break;  // later, then
-        if (made > 0) Send(made);
+            MakeLine(s_paste + line.start, line.end - line.start, s_pastePage, &refused);
+        if (made > 0 && !InputTakes(IsWord(L"cls") ? 2 : made)) break;  // later, then
+        if (made > 0) Send(made, s_pastePage);
         s_pasteAt = line.next;
     }
     if (s_pasteAt >= s_pasteCount) ForgetPastedLines();
@@ -220,23 +231,23 @@ void ForgetPastedLines() {
 
 const WCHAR* DispatchLines(const WCHAR* text, size_t count, bool send) {
     if (!InterpreterRuns()) return Refuse(kEndedReason);
-    // Every line is checked before any goes.
+    // Every line is checked before any goes, in the page in which all of them then go.
+    const UINT page = InterpreterInputPage();
+    if (send && s_paste && s_pastePage != page) return Refuse(kBusyReason);
     size_t number = 0;
     for (PastedLine line = PastedLineAt(text, count, 0); line.start < count;
          line = PastedLineAt(text, count, line.next)) {
         const size_t length = line.end - line.start;
         TextRange refused = {0, -1};
         ++number;
-        if (MakeInterpreterLine(
-                text + line.start,
-                static_cast<int>(length < kCommandMaxChars + 1 ? length : kCommandMaxChars + 1),
-                s_ansi, g_commandBuffer, &refused) == 0) {
-            RefusalReason(text + line.start, static_cast<int>(length), refused, number, s_reason);
+        if (MakeLine(text + line.start, length, page, &refused) == 0) {
+            RefusalReason(text + line.start, static_cast<int>(length), refused, number, page,
+                          s_reason);
             return Refuse(s_reason);
         }
     }
     if (!send) return nullptr;
-    if (!KeepPaste(text, count)) return Refuse(kTooLargeReason);
+    if (!KeepPaste(text, count, page)) return Refuse(kTooLargeReason);
     SendPastedLines(false);
     FlushInput();
     ExpectOutput();
@@ -244,27 +255,29 @@ const WCHAR* DispatchLines(const WCHAR* text, size_t count, bool send) {
 }
 
 const WCHAR* CommandDispatch(HWND entryField) {
-    const int length = static_cast<int>(SendMessageW(entryField, WM_GETTEXT, kCommandMaxChars + 2,
-                                                     reinterpret_cast<LPARAM>(s_typed)));
+    WCHAR typed[kCommandMaxChars + 2];
+    const auto length = static_cast<size_t>(SendMessageW(
+        entryField, WM_GETTEXT, kCommandMaxChars + 2, reinterpret_cast<LPARAM>(typed)));
+    const UINT page = InterpreterInputPage();
     TextRange refused;
-    const size_t count = MakeInterpreterLine(s_typed, length, s_ansi, g_commandBuffer, &refused);
+    const size_t count = MakeLine(typed, length, page, &refused);
     if (count == 0) {
         const auto all = static_cast<int>(SendMessageW(entryField, WM_GETTEXTLENGTH, 0, 0));
-        RefusalReason(s_typed, all, refused, 0, s_reason);
+        RefusalReason(s_typed, all, refused, 0, page, s_reason);
         return RefuseLine(entryField, refused, s_reason);
     }
 
-    if (IsWord(s_ansi, "exit")) {
-        HistoryEntry(s_ansi);
+    if (IsWord(L"exit")) {
+        HistoryEntry();
         // The close runs to its end before SendMessage returns.
-        SendMessageA(g_windows.main, WM_CLOSE, 0, 0);
-        SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+        SendMessageW(g_windows.main, WM_CLOSE, 0, 0);
+        SendMessageW(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
         return nullptr;
     }
     // Once the interpreter has ended a line would be lost: it stays in the field, whole, and the
     // notice of the end is in view. It was typed for that interpreter, so it starts no other; an
     // empty line does, once the end has been told.
-    const bool cls = IsWord(s_ansi, "cls"), runs = InterpreterRuns();
+    const bool cls = IsWord(L"cls"), runs = InterpreterRuns();
     if (!cls && !runs) {
         if (length == 0 && (!g_interpreter || EndTold())) {
             RestartInterpreter();
@@ -275,8 +288,8 @@ const WCHAR* CommandDispatch(HWND entryField) {
     }
     // A line that finds too much waiting, or a paste, stays in the entry field for another Enter.
     if (runs && (s_paste || !InputHasRoom(cls ? 2 : count))) return Refuse(kBusyReason);
-    Send(count);
-    SendMessageA(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+    Send(count, page);
+    SendMessageW(entryField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
     FlushInput();
     ExpectOutput();
     return nullptr;

@@ -1,94 +1,266 @@
-// What a command line may hold. The window side works in the ANSI code page and the interpreter
-// reads the OEM code page; a character is carried across only where the target code page holds
-// it exactly. The platform's own conversions guess instead: CharToOemA makes "€" a "?", a
-// wildcard to the interpreter, and "Ã" an "A"; an ANSI edit control shows "?" for a character
-// its code page lacks.
+// The text that passes between the window and the interpreter. The window holds UTF-16 text; the
+// interpreter reads and writes its console's code pages. A character is sent only where that page
+// holds it exactly: the platform's own conversions guess instead, making "€" a "?" in the OEM code
+// page, a wildcard to the interpreter, and "Ã" an "A".
 #include "command_text.h"
 
 #include "link_state.h"
 
 namespace {
 
-// Converts UTF-16 units to `codePage` where it holds them exactly: no best-fit guess, no
-// default character. Returns the bytes written to `out`, or 0.
-int ExactBytes(UINT codePage, const WCHAR* units, int count, char* out, int room) {
-    // UTF-8 holds every character, and takes neither the flag nor the default-character report:
-    // a lone surrogate is the one thing it cannot carry.
-    if (codePage == CP_UTF8) {
-        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, units, count, out, room, nullptr,
-                                   nullptr);
+constexpr WCHAR kReplacement = 0xFFFD;
+
+// Converts UTF-16 units to code page `page` where it holds them exactly: the bytes, read back in
+// that page, are the same units again, with no best-fit guess and no default character. Returns
+// the bytes written to `out`, or 0.
+int ExactBytes(UINT page, const WCHAR* units, int count, char* out, int room) {
+    const int bytes = WideCharToMultiByte(page, 0, units, count, out, room, nullptr, nullptr);
+    WCHAR back[kCommandMaxChars + 1];
+    return bytes > 0 && count <= kCommandMaxChars + 1 &&
+                   MultiByteToWideChar(page, 0, out, bytes, back, count) == count &&
+                   CompareStringOrdinal(back, count, units, count, FALSE) == CSTR_EQUAL
+               ? bytes
+               : 0;
+}
+
+// A code page as the user knows it: the system's OEM or ANSI page, UTF-8, or its number.
+void PageName(UINT page, WCHAR* out) {
+    if (page == GetOEMCP()) {
+        wsprintfW(out, L"OEM %u", page);
+    } else if (page == GetACP()) {
+        wsprintfW(out, L"ANSI %u", page);
+    } else if (page == CP_UTF8) {
+        lstrcpyW(out, L"UTF-8");
+    } else {
+        wsprintfW(out, L"%u", page);
     }
-    BOOL usedDefault = FALSE;
-    int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units, count, out, room,
-                                    nullptr, &usedDefault);
-    return usedDefault ? 0 : bytes;
+}
+
+// The glyphs that the system's OEM font draws for the control characters 1 to 31, as the pane
+// showed them when it drew the interpreter's bytes in that font; and for DEL. Tab, line feed and
+// carriage return keep their meaning.
+const WCHAR kControlGlyphs[32] = {0,      0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,
+                                  0x25D8, '\t',   '\n',   0x2642, 0x2640, '\r',   0x266B, 0x263C,
+                                  0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,
+                                  0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC};
+constexpr WCHAR kDeleteGlyph = 0x2302;
+
+// The units as the pane shows them, in place: zero dropped, a control character as its glyph.
+size_t AsShown(WCHAR* units, size_t count) {
+    size_t shown = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const WCHAR unit = units[i];
+        if (unit == 0) continue;
+        units[shown++] = unit < 32 ? kControlGlyphs[unit] : unit == 0x7F ? kDeleteGlyph : unit;
+    }
+    return shown;
+}
+
+// UTF-8, decoded byte by byte as the standard's decoder does: a byte that cannot continue the
+// character under way ends it as one U+FFFD and starts anew, so that what is cut off shows as one
+// U+FFFD, and every byte that begins no character as one U+FFFD.
+size_t DecodeUtf8(OutputDecoder* decoder, const BYTE* bytes, size_t count, WCHAR* out) {
+    size_t units = 0;
+    for (size_t at = 0; at < count;) {
+        const BYTE byte = bytes[at];
+        if (decoder->needed == 0) {
+            ++at;
+            decoder->lowest = 0x80;
+            decoder->highest = 0xBF;
+            if (byte < 0x80) {
+                out[units++] = byte;
+            } else if (byte >= 0xC2 && byte <= 0xDF) {
+                decoder->needed = 1;
+                decoder->value = byte & 0x1F;
+            } else if (byte >= 0xE0 && byte <= 0xEF) {
+                decoder->needed = 2;
+                decoder->value = byte & 0x0F;
+                if (byte == 0xE0) decoder->lowest = 0xA0;   // no overlong form
+                if (byte == 0xED) decoder->highest = 0x9F;  // no surrogate
+            } else if (byte >= 0xF0 && byte <= 0xF4) {
+                decoder->needed = 3;
+                decoder->value = byte & 0x07;
+                if (byte == 0xF0) decoder->lowest = 0x90;   // no overlong form
+                if (byte == 0xF4) decoder->highest = 0x8F;  // nothing past U+10FFFF
+            } else {
+                out[units++] = kReplacement;
+            }
+            continue;
+        }
+        if (byte < decoder->lowest || byte > decoder->highest) {
+            decoder->needed = 0;
+            out[units++] = kReplacement;
+            continue;  // the byte again, as the start of a character
+        }
+        ++at;
+        decoder->lowest = 0x80;
+        decoder->highest = 0xBF;
+        decoder->value = decoder->value << 6 | (byte & 0x3F);
+        if (--decoder->needed > 0) continue;
+        if (decoder->value < 0x10000) {
+            out[units++] = static_cast<WCHAR>(decoder->value);
+        } else {
+            out[units++] = static_cast<WCHAR>(0xD800 + ((decoder->value - 0x10000) >> 10));
+            out[units++] = static_cast<WCHAR>(0xDC00 + (decoder->value & 0x3FF));
+        }
+    }
+    return units;
+}
+
+// Single bytes of a code page, each its own character: U+FFFD for each the page does not define.
+size_t DecodeSingles(UINT page, const char* bytes, size_t count, WCHAR* out) {
+    if (count == 0) return 0;
+    const int all = static_cast<int>(count);
+    if (MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes, all, out, all) == all) return count;
+    for (size_t at = 0; at < count; ++at)
+        if (MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes + at, 1, out + at, 1) != 1)
+            out[at] = kReplacement;
+    return count;
+}
+
+// What a code page is made of: bytes that are characters of their own, lead bytes of two-byte
+// characters, or characters of more than two bytes (then 0). Asked of the system once for each
+// page in turn; only the window's thread decodes.
+struct PageBytes {
+    UINT page;
+    int most;  // bytes of its longest character
+    bool lead[256];
+};
+
+const PageBytes& BytesOf(UINT page) {
+    static PageBytes s_bytes;
+    if (s_bytes.page == page && s_bytes.most > 0) return s_bytes;
+    CPINFO info = {};
+    s_bytes = PageBytes();
+    s_bytes.page = page;
+    s_bytes.most = GetCPInfo(page, &info) ? static_cast<int>(info.MaxCharSize) : 1;
+    for (int range = 0; range + 1 < MAX_LEADBYTES && info.LeadByte[range]; range += 2)
+        for (int byte = info.LeadByte[range]; byte <= info.LeadByte[range + 1]; ++byte)
+            s_bytes.lead[byte] = true;
+    return s_bytes;
+}
+
+// A code page of one or two bytes a character. A lead byte whose trail the read has cut waits
+// for it; a pair the page does not define shows as U+FFFD for its lead, and its trail byte is
+// read again on its own.
+size_t DecodeDoubleBytes(OutputDecoder* decoder, const PageBytes& page, const char* bytes,
+                         size_t count, WCHAR* out) {
+    size_t units = 0, at = 0;
+    if (decoder->lead != 0 && count > 0) {
+        const char pair[2] = {static_cast<char>(decoder->lead), bytes[0]};
+        decoder->lead = 0;
+        if (MultiByteToWideChar(page.page, MB_ERR_INVALID_CHARS, pair, 2, out, 1) == 1) {
+            at = 1;
+        } else {
+            out[0] = kReplacement;
+        }
+        units = 1;
+    }
+    while (at < count) {
+        size_t run = at;
+        while (run < count && !page.lead[static_cast<BYTE>(bytes[run])])
+            ++run;
+        units += DecodeSingles(page.page, bytes + at, run - at, out + units);
+        at = run;
+        if (at == count) break;
+        if (at + 1 == count) {
+            decoder->lead = static_cast<BYTE>(bytes[at++]);
+        } else if (MultiByteToWideChar(page.page, MB_ERR_INVALID_CHARS, bytes + at, 2, out + units,
+                                       1) == 1) {
+            ++units;
+            at += 2;
+        } else {
+            out[units++] = kReplacement;
+            ++at;
+        }
+    }
+    return units;
 }
 
 }  // namespace
 
-size_t MakeInterpreterLine(const WCHAR* text, int length, char* ansi, char* line,
+size_t MakeInterpreterLine(const WCHAR* text, int length, UINT page, char* line,
                            TextRange* refused) {
     if (length > kCommandMaxChars) {
         *refused = {kCommandMaxChars, -1};
         return 0;
     }
-    int ansiCount = 0, count = 0;
-    for (int at = 0; at < length;) {
-        const int size = at + 1 < length && IS_HIGH_SURROGATE(text[at]) ? 2 : 1;
-        char oem[4];
-        const int got = text[at] == '\r' || text[at] == '\n'
-                            ? 0
-                            : ExactBytes(GetOEMCP(), text + at, size, oem, sizeof(oem));
-        const int ansiGot =
-            got > 0 ? ExactBytes(GetACP(), text + at, size, ansi + ansiCount, 4) : 0;
-        if (ansiGot == 0 || count + got > kCommandMaxChars) {
-            *refused = {at, at + size};
-            return 0;
+    bool oneLine = true;
+    for (int at = 0; at < length; ++at)
+        oneLine = oneLine && text[at] != '\r' && text[at] != '\n';
+    int count = length > 0 && oneLine ? ExactBytes(page, text, length, line, kLineBytesMax - 2) : 0;
+    if (length > 0 && count == 0) {
+        for (int at = 0; at < length;) {
+            const int size =
+                at + 1 < length && IS_HIGH_SURROGATE(text[at]) && IS_LOW_SURROGATE(text[at + 1])
+                    ? 2
+                    : 1;
+            char bytes[16];
+            if (text[at] == '\r' || text[at] == '\n' ||
+                !ExactBytes(page, text + at, size, bytes, sizeof(bytes))) {
+                *refused = {at, at + size};
+                return 0;
+            }
+            at += size;
         }
-        for (int i = 0; i < got; ++i)
-            line[count++] = oem[i];
-        ansiCount += ansiGot;
-        at += size;
+        *refused = {0, -1};  // each character goes, but not all of them in one line
+        return 0;
     }
-    ansi[ansiCount] = '\0';
     line[count++] = '\r';
     line[count++] = '\n';
     line[count] = '\0';
     return static_cast<size_t>(count);
 }
 
-void RefusalReason(const WCHAR* text, int length, TextRange refused, size_t line, WCHAR* out) {
+void RefusalReason(const WCHAR* text, int length, TextRange refused, size_t line, UINT page,
+                   WCHAR* out) {
     const int at =
         line > 0 ? wsprintfW(out, L"Line %u of the paste: ", static_cast<unsigned>(line)) : 0;
     WCHAR* reason = out + at;
-    if (refused.end < 0) {
+    WCHAR name[16];
+    PageName(page, name);
+    if (refused.end < 0 && length > kCommandMaxChars) {
         wsprintfW(reason, L"%d characters: the interpreter takes at most %d.", length,
                   kCommandMaxChars);
+    } else if (refused.end < 0) {
+        wsprintfW(reason, L"The line is too long in the interpreter's code page (%s).", name);
+    } else if (text[refused.start] == '\r' || text[refused.start] == '\n') {
+        lstrcpyW(reason, L"The line holds a line break, which would end it there.");
     } else {
-        // The character, a surrogate pair whole, and what each code page makes of it.
+        // The character, a surrogate pair whole.
         WCHAR character[3] = {};
-        const int size = refused.end - refused.start;
-        CopyMemory(character, text + refused.start, size * sizeof(WCHAR));
-        char bytes[4];
-        if (character[0] == '\r' || character[0] == '\n') {
-            lstrcpyW(reason, L"The line holds a line break, which would end it there.");
-        } else if (!ExactBytes(GetOEMCP(), character, size, bytes, sizeof(bytes))) {
-            wsprintfW(reason, L"The interpreter's code page (OEM %u) has no \"%s\".", GetOEMCP(),
-                      character);
-        } else if (!ExactBytes(GetACP(), character, size, bytes, sizeof(bytes))) {
-            wsprintfW(reason, L"The window's code page (ANSI %u) has no \"%s\".", GetACP(),
-                      character);
-        } else {
-            lstrcpyW(reason, L"The line is too long in the interpreter's code page.");
-        }
+        CopyMemory(character, text + refused.start, (refused.end - refused.start) * sizeof(WCHAR));
+        wsprintfW(reason, L"The interpreter's code page (%s) has no \"%s\".", name, character);
     }
     // After the line's number the reason goes on as one sentence.
     if (at > 0 && reason[0] >= 'A' && reason[0] <= 'Z') reason[0] += 'a' - 'A';
 }
 
-bool FieldTakesCharacter(WCHAR character) {
-    char bytes[4];
-    return ExactBytes(GetACP(), &character, 1, bytes, sizeof(bytes)) > 0;
+size_t DecodeOutput(OutputDecoder* decoder, UINT page, const char* bytes, size_t count,
+                    WCHAR* out) {
+    size_t units = 0;
+    if (decoder->page != page) {
+        units = EndDecoding(decoder, out);
+        decoder->page = page;
+    }
+    if (page == CP_UTF8) {
+        units += DecodeUtf8(decoder, reinterpret_cast<const BYTE*>(bytes), count, out + units);
+    } else if (BytesOf(page).most <= 2) {
+        units += DecodeDoubleBytes(decoder, BytesOf(page), bytes, count, out + units);
+    } else if (count > 0) {
+        const int got = MultiByteToWideChar(page, 0, bytes, static_cast<int>(count), out + units,
+                                            static_cast<int>(count));
+        units += got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    return AsShown(out, units);
+}
+
+size_t EndDecoding(OutputDecoder* decoder, WCHAR* out) {
+    if (decoder->needed == 0 && decoder->lead == 0) return 0;
+    decoder->needed = 0;
+    decoder->lead = 0;
+    out[0] = kReplacement;
+    return 1;
 }
 
 PastedLine PastedLineAt(const WCHAR* text, size_t count, size_t from) {

@@ -184,10 +184,10 @@ int CompareNames(const WCHAR* a, const WCHAR* b) {
 }
 
 // The one place that asks whether a name can be sent; the line it makes is not kept.
-bool NameCanBeSent(const WCHAR* name, int length) {
-    char ansi[2 * kCommandMaxChars + 1], line[kCommandMaxChars + 3];
+bool NameCanBeSent(const WCHAR* name, int length, UINT page) {
+    char line[kLineBytesMax + 1];
     TextRange refused;
-    return MakeInterpreterLine(name, length, ansi, line, &refused) != 0;
+    return MakeInterpreterLine(name, length, page, line, &refused) != 0;
 }
 
 NameList::~NameList() {
@@ -247,7 +247,8 @@ bool NameList::Sort() {
     return true;
 }
 
-DWORD ListNames(const WCHAR* folder, const WCHAR* part, bool foldersOnly, NameList* names) {
+DWORD ListNames(const WCHAR* folder, const WCHAR* part, bool foldersOnly, UINT page,
+                NameList* names) {
     WCHAR pattern[2 * kPathMax];
     const int folderLength = lstrlenW(folder), partLength = lstrlenW(part);
     int at = 0;
@@ -275,7 +276,7 @@ DWORD ListNames(const WCHAR* folder, const WCHAR* part, bool foldersOnly, NameLi
         // The system matches a pattern against short names too: a part is matched here again.
         if (dots || (foldersOnly && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ||
             (!wildcard && (length < partLength || !SameText(name, partLength, part, partLength))) ||
-            !NameCanBeSent(name, length)) {
+            !NameCanBeSent(name, length, page)) {
             continue;
         }
         if (!names->Add(name, static_cast<size_t>(length))) error = ERROR_NOT_ENOUGH_MEMORY;

@@ -51,9 +51,9 @@ int CompletedLine(const WCHAR* line, int length, LineWord word, const WCHAR* fol
 // zero or above, as for qsort.
 int CompareNames(const WCHAR* a, const WCHAR* b);
 
-// Whether a name can go to the interpreter exactly as it is, in the field and through the
-// interpreter's code page: one that cannot is never offered.
-bool NameCanBeSent(const WCHAR* name, int length);
+// Whether a name can go to the interpreter exactly as it is, in its code page `page`: one that
+// cannot is never offered.
+bool NameCanBeSent(const WCHAR* name, int length, UINT page);
 
 // The names a folder's listing found, in the order CompareNames gives once Sort has run. Owns
 // its memory; moves, does not copy.
@@ -84,7 +84,8 @@ private:
 
 // Lists the names in `folder` that start with `part` (letter case aside; a part holding a
 // wildcard is the system's pattern), folders only when `foldersOnly` says so, never "." and "..",
-// and none that NameCanBeSent refuses, into `names`, in order. Returns 0, or the system's error
-// when the folder cannot be listed; no name fitting is ERROR_FILE_NOT_FOUND. Runs as long as the
-// system takes: call it off the window's thread.
-DWORD ListNames(const WCHAR* folder, const WCHAR* part, bool foldersOnly, NameList* names);
+// and none that NameCanBeSent refuses in `page`, into `names`, in order. Returns 0, or the
+// system's error when the folder cannot be listed; no name fitting is ERROR_FILE_NOT_FOUND. Runs as
+// long as the system takes: call it off the window's thread.
+DWORD ListNames(const WCHAR* folder, const WCHAR* part, bool foldersOnly, UINT page,
+                NameList* names);

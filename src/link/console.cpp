@@ -84,6 +84,18 @@ void EndConsoleProcesses(DWORD spared) {
     }
 }
 
+// The console's pages, which the interpreter's "chcp" changes. Before the window is on the console
+// it has the system's OEM page, as every new console has.
+UINT InterpreterOutputPage() {
+    const UINT page = s_joined ? GetConsoleOutputCP() : 0;
+    return page ? page : GetOEMCP();
+}
+
+UINT InterpreterInputPage() {
+    const UINT page = s_joined ? GetConsoleCP() : 0;
+    return page ? page : GetOEMCP();
+}
+
 bool InterruptInterpreter() {
     return JoinInterpreterConsole() && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
 }

@@ -9,10 +9,13 @@
 
 namespace {
 
-// The bytes waiting are [s_head, s_tail) of s_bytes, which holds s_room. Every line in it ends
-// with its LF; the first s_started bytes of the front line are in the pipe already.
+// The queue is [s_head, s_tail) of s_bytes, which holds s_room: for each line, the code page it
+// was made in (two bytes), then its bytes, up to and with its LF. The first s_started bytes of the
+// front line are in the pipe already; s_unwritten counts the lines' bytes not in the pipe yet.
+constexpr size_t kPageBytes = sizeof(WORD);
 char* s_bytes;
-size_t s_head, s_tail, s_room, s_started;
+size_t s_head, s_tail, s_room, s_started, s_unwritten;
+UINT s_pipePage;          // the page of the line that went into the pipe last
 ULONGLONG s_lineWritten;  // when the last whole line went into the pipe
 
 // Makes room for `count` more bytes at the tail: the block grows by that much and
@@ -37,12 +40,22 @@ bool Reserve(size_t count) {
 
 // An empty queue keeps a block of a typed line's size; a paste's large one goes back.
 void Empty() {
-    s_head = s_tail = s_started = 0;
+    s_head = s_tail = s_started = s_unwritten = 0;
     if (s_room > 2 * kInputQueueSize) {
         HeapFree(GetProcessHeap(), 0, s_bytes);
         s_bytes = nullptr;
         s_room = 0;
     }
+}
+
+// The line that starts at `at`: its page, and its bytes [*start, *end).
+UINT LineAt(size_t at, size_t* start, size_t* end) {
+    WORD page;
+    CopyMemory(&page, s_bytes + at, kPageBytes);
+    *start = at + kPageBytes;
+    *end = static_cast<size_t>(
+        static_cast<const char*>(memchr(s_bytes + *start, '\n', s_tail - *start)) + 1 - s_bytes);
+    return page;
 }
 
 // Whether the interpreter has read all that was written into its pipe.
@@ -67,16 +80,19 @@ int WriteFront(const char* front, DWORD size) {
 }  // namespace
 
 bool InputHasRoom(size_t count) {
-    return UnwrittenInputSize() + count <= kInputQueueSize && Reserve(count);
+    return s_unwritten + count <= kInputQueueSize && Reserve(kPageBytes + count);
 }
 
 bool InputTakes(size_t count) {
-    return Reserve(count);
+    return Reserve(kPageBytes + count);
 }
 
-void QueueInput(const char* bytes, size_t count) {
-    CopyMemory(s_bytes + s_tail, bytes, count);
-    s_tail += count;
+void QueueInput(const char* bytes, size_t count, UINT page) {
+    const WORD pageWord = static_cast<WORD>(page);
+    CopyMemory(s_bytes + s_tail, &pageWord, kPageBytes);
+    CopyMemory(s_bytes + s_tail + kPageBytes, bytes, count);
+    s_tail += kPageBytes + count;
+    s_unwritten += count;
 }
 
 bool FlushInput(ULONGLONG until) {
@@ -92,13 +108,15 @@ bool FlushInput(ULONGLONG until) {
         }
         // Once the interpreter has ended, what is left was typed for it: it is told, not written.
         if (InterpreterEnded()) break;
-        const char* front = s_bytes + s_head;
-        const auto line = static_cast<size_t>(
-            static_cast<const char*>(memchr(front, '\n', s_tail - s_head)) + 1 - front);
-        const int written = WriteFront(front + s_started, static_cast<DWORD>(line - s_started));
-        if (written > 0) s_started += static_cast<size_t>(written);
-        if (s_started < line) break;
-        s_head += line;
+        size_t start, end;
+        s_pipePage = LineAt(s_head, &start, &end);
+        const int written =
+            WriteFront(s_bytes + start + s_started, static_cast<DWORD>(end - start - s_started));
+        if (written <= 0) break;
+        s_started += static_cast<size_t>(written);
+        s_unwritten -= static_cast<size_t>(written);
+        if (start + s_started < end) break;
+        s_head = end;
         s_started = 0;
         s_lineWritten = GetTickCount64();
     }
@@ -115,11 +133,40 @@ void ForgetInput() {
 }
 
 size_t UnwrittenInputSize() {
-    return s_tail - s_head - s_started;
+    return s_unwritten;
 }
 
-size_t CopyUnwrittenInput(char* out, size_t room) {
-    const size_t count = UnwrittenInputSize() < room ? UnwrittenInputSize() : room;
-    CopyMemory(out, s_bytes + s_head + s_started, count);
-    return count;
+size_t UnreadInputMax() {
+    DWORD inPipe = 0;
+    if (!g_inputPeek || !PeekNamedPipe(g_inputPeek, nullptr, 0, nullptr, &inPipe, nullptr)) {
+        inPipe = 0;
+    }
+    // Each byte is a unit at the most, and each line may end in one U+FFFD more.
+    return 2 * (inPipe + s_unwritten) + 4;
+}
+
+size_t UnreadInput(WCHAR* out, size_t room) {
+    OutputDecoder decoder = {};
+    size_t units = 0;
+    DWORD inPipe = 0;
+    if (g_inputPeek && PeekNamedPipe(g_inputPeek, nullptr, 0, nullptr, &inPipe, nullptr) &&
+        inPipe > 0) {
+        // What the pipe holds is the line written last, or its start.
+        auto* bytes = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, inPipe));
+        DWORD peeked = 0;
+        if (bytes && DecodedMax(inPipe) <= room &&
+            PeekNamedPipe(g_inputPeek, bytes, inPipe, &peeked, nullptr, nullptr)) {
+            units = DecodeOutput(&decoder, s_pipePage, bytes, peeked, out);
+        }
+        if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
+    }
+    for (size_t at = s_head; at < s_tail;) {
+        size_t start, end;
+        const UINT page = LineAt(at, &start, &end);
+        if (at == s_head) start += s_started;
+        if (units + DecodedMax(end - start) > room) break;
+        units += DecodeOutput(&decoder, page, s_bytes + start, end - start, out + units);
+        at = end;
+    }
+    return units + EndDecoding(&decoder, out + units);
 }

@@ -8,7 +8,8 @@ HANDLE g_outputRead;
 HANDLE g_interpreter;
 DWORD g_interpreterId;
 LinkWindows g_windows;
-char g_commandBuffer[kCommandMaxChars + 3];
+char g_commandBuffer[kLineBytesMax + 1];
+static_assert(kComspecMax + 2 <= sizeof(g_commandBuffer), "COMSPEC's line fits the buffer");
 
 namespace {
 

@@ -57,6 +57,10 @@ const WCHAR* DispatchLines(const WCHAR* text, size_t count, bool send);
 // The history entry of the last line sent, which the first Up recalls; -1 while there is none.
 int LastSentEntry();
 
+// The code page in which the interpreter reads its input: its console's input page, which its
+// "chcp" changes. Lines are sent in it, and a name Tab offers must go in it.
+UINT InterpreterInputPage();
+
 // Ctrl+C: the interrupt a console gives for it, to every program on the interpreter's console,
 // the interpreter among them, and to those it left running once it has ended. False when it could
 // not be sent: the window is on no console.

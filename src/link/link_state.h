@@ -11,9 +11,9 @@
 constexpr int kComspecMax = 260;
 
 // The tuning, each with what it trades.
-// The input pipe: small, so that a line sits in the queue (where nothing is lost) while the
-// interpreter is busy.
-constexpr DWORD kInputPipeSize = 1024;
+// The input pipe: it holds one line at a time, the longest whole.
+constexpr DWORD kInputPipeSize = 4096;
+static_assert(kLineBytesMax <= kInputPipeSize, "a line must go into the pipe whole");
 // The output pipe: large, so that a flooding interpreter writes on while an insertion holds the
 // thread, at the cost of that much memory in the system.
 constexpr DWORD kOutputPipeSize = 256 * 1024;
@@ -35,11 +35,11 @@ constexpr size_t kScrollbackMax = kScrollbackKeep + 64 * 1024;
 // How far past the cut a line end is looked for before an endless line is cut inside.
 constexpr size_t kLongestCutLine = 4096;
 // Output read but not shown waits up to the scrollback's size, so that a burst the pane can hold
-// loses nothing. Once more than kFloodStreamBytes have come without the pane catching up, the
-// interpreter is flooding and only the newest kBacklogMax bytes wait: after the flood they are
-// shown in two insertions.
+// loses nothing. Once more than kFloodStreamUnits have come without the pane catching up, the
+// interpreter is flooding and only the newest kBacklogMax units wait: after the flood they are
+// shown in two insertions. (The pane's text and these sizes are in UTF-16 units.)
 constexpr size_t kPendingMax = kScrollbackKeep;
-constexpr size_t kFloodStreamBytes = 1024 * 1024;
+constexpr size_t kFloodStreamUnits = 1024 * 1024;
 constexpr size_t kBacklogMax = 64 * 1024;
 // One insertion while the interpreter floods, and once it has paused. Under Wine an insertion
 // costs about 20 ms whatever its size and 0.3 ms per KiB more: larger ones hold the thread longer,
@@ -101,10 +101,12 @@ void AwaitInterpreterConsole();
 void EndConsoleProcesses(DWORD spared);
 // Leaves the joined console, which ends once no process is on it.
 void LeaveInterpreterConsole();
+// The code page in which the interpreter's console writes: what its output is decoded with.
+UINT InterpreterOutputPage();
 
-// The command buffer: the interpreter's command line at launch, then each typed line with its
-// CR LF and terminating zero.
-extern char g_commandBuffer[kCommandMaxChars + 3];
+// The command buffer: the interpreter's command line at launch (kComspecMax), then each typed
+// line with its CR LF and terminating zero.
+extern char g_commandBuffer[kLineBytesMax + 1];
 
 // The input queue: every byte for the interpreter, in order, until it is written to the pipe.
 // Whether a typed line of `count` bytes is taken: while little waits (kInputQueueSize) and the
@@ -112,8 +114,9 @@ extern char g_commandBuffer[kCommandMaxChars + 3];
 bool InputHasRoom(size_t count);
 // Whether a paste of `count` bytes is taken, however much waits: the memory for it can be had.
 bool InputTakes(size_t count);
-// Appends to the input queue, once InputHasRoom or InputTakes has said they fit.
-void QueueInput(const char* bytes, size_t count);
+// Appends a line of `count` bytes made in code page `page` to the input queue, once InputHasRoom
+// or InputTakes has said it fits.
+void QueueInput(const char* bytes, size_t count, UINT page);
 // The lines of pastes that wait to go into the history and the input queue (command_dispatch.cpp):
 // sends them as if typed, for up to kPasteSliceMs and while the queue holds less than
 // kInputQueueSize, or all of them; true while some still wait.
@@ -129,10 +132,14 @@ bool FlushInput(ULONGLONG until = 0);
 ULONGLONG LineWrittenAt();
 // Forgets the queue, pastes and all.
 void ForgetInput();
-// Every byte queued for the interpreter and not yet written to its pipe, oldest first: how many,
-// and a copy of up to `room` of them into `out` (returning how many were copied).
+// How many bytes queued for the interpreter are not yet written to its pipe.
 size_t UnwrittenInputSize();
-size_t CopyUnwrittenInput(char* out, size_t room);
+// The lines the interpreter has not read, oldest first, as they went to it: the one in its pipe,
+// then those in the queue, each decoded from the code page it was made in, with its line end.
+// UnreadInput writes them to `out`, which has room for `room` units, UnreadInputMax() at the
+// most; returns the units written.
+size_t UnreadInputMax();
+size_t UnreadInput(WCHAR* out, size_t room);
 
 // Output is expected soon: the interpreter has started, or a line went to it.
 void ExpectOutput();

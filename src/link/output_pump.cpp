@@ -8,14 +8,19 @@
 // per insertion, and each update redraws the bar (about 4.5 ms) even while the pane's redrawing is
 // off. So reads go on all the time, and insertions gather what was read: while the interpreter
 // floods, twice a second; once it pauses, one after the other.
+//
+// The output is decoded as it is read, with the code page its console writes in then: a "chcp"
+// takes effect from the next output on. The pane holds UTF-16 text, and counts in its units.
 #include "byte_logic.h"
 #include "link_state.h"
 
 namespace {
 
-ByteRing<kPendingMax> s_pending;  // read but not shown yet, without its zero bytes
+Ring<WCHAR, kPendingMax> s_pending;  // read and decoded but not shown yet
+OutputDecoder s_decoder;
+UINT s_outputPage;      // the page of the interpreter's console, as last asked
 bool s_paneStale;       // pending output was dropped: the pane's text is older than what is left
-size_t s_streamBytes;   // read since the pane last caught up with the pipe
+size_t s_streamUnits;   // read since the pane last caught up with the pipe
 ULONGLONG s_lastShown;  // when the last insertion was made
 ULONGLONG s_lookUntil;  // passes come early until then, while no output comes
 // Once the interpreter's end has been seen: its exit code, and how many of the bytes in the pipe
@@ -25,15 +30,16 @@ bool s_endSeen;
 DWORD s_exitCode;
 DWORD s_endUnread;
 bool s_endTold;  // the pane has told the end
-char s_endNotice[kEndNoticeMax];
+WCHAR s_endNotice[kEndNoticeMax];
 size_t s_endNoticeLength;
 
 char s_chunk[kChunkMax];
+WCHAR s_decoded[DecodedMax(kChunkMax)];
 // The pane's oldest text while the scrollback is cut, then the text of one insertion.
-char s_text[kScrollbackMax - kScrollbackKeep + kCatchUpInsertMax + kLongestCutLine + 1];
+WCHAR s_text[kScrollbackMax - kScrollbackKeep + kCatchUpInsertMax + kLongestCutLine + 1];
 
 LRESULT Pane(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-    return SendMessageA(g_windows.pane, message, wParam, lParam);
+    return SendMessageW(g_windows.pane, message, wParam, lParam);
 }
 
 // Answers the messages that other threads have sent to the window, and tells whether it has
@@ -45,22 +51,21 @@ bool MessageWaiting() {
     const DWORD waiting = HIWORD(GetQueueStatus(QS_ALLINPUT & ~QS_TIMER));
     MSG message;
     if (waiting & QS_SENDMESSAGE) {
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     return (waiting & ~QS_SENDMESSAGE) != 0;
 }
 
-// Takes one read into the pending ring, without its zero bytes. What a flood brings beyond the
-// ring's bound pushes out its oldest bytes, which are then never shown.
-void Gather(char* bytes, size_t count) {
-    count = DropZeroBytes(bytes, count);
-    if (s_streamBytes <= kFloodStreamBytes) s_streamBytes += count;
-    const size_t bound = s_streamBytes > kFloodStreamBytes ? kBacklogMax : kPendingMax;
+// Takes `count` decoded units into the pending ring. What a flood brings beyond the ring's bound
+// pushes out its oldest units, which are then never shown.
+void Gather(const WCHAR* units, size_t count) {
+    if (s_streamUnits <= kFloodStreamUnits) s_streamUnits += count;
+    const size_t bound = s_streamUnits > kFloodStreamUnits ? kBacklogMax : kPendingMax;
     if (s_pending.Size() + count > bound) {
         s_pending.Drop(s_pending.Size() + count - bound);
         s_paneStale = true;
     }
-    s_pending.Push(bytes, count);
+    s_pending.Push(units, count);
 }
 
 // Reads what the pipe holds, in reads of at most kChunkMax bytes, until it is empty or broken (then
@@ -88,8 +93,9 @@ bool ReadUntilDrained(ULONGLONG passStart) {
         available -= got;
         if (ending) s_endUnread -= got;
         s_lookUntil = 0;  // the output that early passes look for has come
-        Gather(s_chunk, got);
+        Gather(s_decoded, DecodeOutput(&s_decoder, s_outputPage, s_chunk, got, s_decoded));
         if (reads % kReadsPerLook != 0) continue;
+        s_outputPage = InterpreterOutputPage();
         const ULONGLONG now = GetTickCount64();
         if (MessageWaiting() || now - passStart >= kPassMaxMs ||
             InsertSize(s_pending.Size(), false, now - s_lastShown) > 0) {
@@ -121,7 +127,7 @@ bool EndInView(size_t length) {
     return position != -1 && y >= area.top && y < area.bottom;
 }
 
-// Appends up to `limit` pending bytes at the end of the pane and paints it once. The user's caret
+// Appends up to `limit` pending units at the end of the pane and paints it once. The user's caret
 // or selection stays on its text, through the removal of the oldest text too. The view follows
 // the new output only while the end of the pane is in view, whatever is selected.
 void Show(size_t limit) {
@@ -139,7 +145,7 @@ void Show(size_t limit) {
         s_paneStale ? length : ScrollbackCut(length, pending < limit ? pending : limit);
     const LRESULT cutLines = cut > 0 ? Pane(EM_LINEFROMCHAR, cut) : 0;
     size_t count = s_pending.Take(s_text, limit);
-    const char* text = s_text;
+    const WCHAR* text = s_text;
     if (s_paneStale) {
         // The oldest pending line has lost its start: the pane begins with the next one.
         const size_t skip = LineStartFrom(s_text, count - 1, 1, kLongestCutLine);
@@ -152,7 +158,7 @@ void Show(size_t limit) {
     Pane(WM_SETREDRAW, FALSE);
     if (cut > 0) {
         Pane(EM_SETSEL, 0, static_cast<LPARAM>(cut));
-        Pane(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+        Pane(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
     }
     Pane(EM_SETSEL, length - cut, static_cast<LPARAM>(length - cut));
     Pane(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
@@ -179,11 +185,11 @@ bool LastLineOpen() {
     return Pane(EM_LINELENGTH, Pane(EM_LINEINDEX, Pane(EM_GETLINECOUNT) - 1)) > 0;
 }
 
-// Shows `count` bytes of `text` at the end of the pane, on lines of their own, whatever their
+// Shows `count` units of `text` at the end of the pane, on lines of their own, whatever their
 // size; nothing is pending.
-void ShowWhole(const char* text, size_t count) {
+void ShowWhole(const WCHAR* text, size_t count) {
     if (LastLineOpen()) {
-        s_pending.Push("\r\n", 2);
+        s_pending.Push(L"\r\n", 2);
     }
     while (count > 0 || s_pending.Size() > 0) {
         const size_t room = s_pending.Room();
@@ -196,36 +202,32 @@ void ShowWhole(const char* text, size_t count) {
     }
 }
 
-// Tells that the interpreter has ended, and names the lines it never read: those still in its
-// input pipe, then those still queued. They are forgotten then, never written.
+// Tells that the interpreter has ended, and names the lines it never read: the one still in its
+// input pipe, then those still queued, with every pasted line still to go. They are forgotten
+// then, never written.
 void TellEnd() {
+    // A character the interpreter left unfinished goes on its last line.
+    WCHAR cut[2];
+    if (const size_t count = EndDecoding(&s_decoder, cut)) {
+        Gather(cut, count);
+        Show(count);
+    }
     s_endNoticeLength = EndNotice(s_exitCode, s_endNotice);
     SendPastedLines(true);
-    DWORD inPipe = 0;
-    if (!g_inputPeek || !PeekNamedPipe(g_inputPeek, nullptr, 0, nullptr, &inPipe, nullptr)) {
-        inPipe = 0;
-    }
-    const size_t queued = UnwrittenInputSize();
     HANDLE heap = GetProcessHeap();
-    auto* unread = static_cast<char*>(HeapAlloc(heap, 0, inPipe + queued + 1));
-    auto* named = static_cast<char*>(HeapAlloc(heap, 0, UnreadNoticeMax(inPipe + queued)));
-    size_t unreadLength = 0;
-    if (unread && named) {
-        DWORD peeked = 0;
-        if (inPipe > 0 && PeekNamedPipe(g_inputPeek, unread, inPipe, &peeked, nullptr, nullptr)) {
-            unreadLength = peeked;
-        }
-        unreadLength += CopyUnwrittenInput(unread + unreadLength, queued);
-        unreadLength = UnreadNotice(unread, unreadLength, named);
-    }
+    const size_t most = UnreadInputMax();
+    auto* unread = static_cast<WCHAR*>(HeapAlloc(heap, 0, most * sizeof(WCHAR)));
+    auto* named = static_cast<WCHAR*>(HeapAlloc(heap, 0, UnreadNoticeMax(most) * sizeof(WCHAR)));
+    const size_t namedLength =
+        unread && named ? UnreadNotice(unread, UnreadInput(unread, most), named) : 0;
     ForgetInput();
     // The exit code, then the unread lines, then how to go on.
-    const size_t ended = static_cast<size_t>(strchr(s_endNotice, '\n') + 1 - s_endNotice);
+    const size_t ended = static_cast<size_t>(wcschr(s_endNotice, '\n') + 1 - s_endNotice);
     ShowWhole(s_endNotice, ended);
-    if (unreadLength > 0) ShowWhole(named, unreadLength);
+    if (namedLength > 0) ShowWhole(named, namedLength);
     ShowWhole(s_endNotice + ended, s_endNoticeLength - ended);
-    HeapFree(heap, 0, unread);
-    HeapFree(heap, 0, named);
+    if (unread) HeapFree(heap, 0, unread);
+    if (named) HeapFree(heap, 0, named);
     s_endTold = true;
 }
 
@@ -247,6 +249,7 @@ void OutputPump() {
             s_endUnread = 0;
         }
     }
+    s_outputPage = InterpreterOutputPage();
     const ULONGLONG start = GetTickCount64();
     // While the interpreter floods, one insertion ends the pass; once it has paused, what it
     // wrote goes in one insertion after another while the window has nothing else to do. Lines
@@ -276,7 +279,7 @@ void OutputPump() {
     }
     // Caught up: early passes go on while output is still looked for, and while lines wait for
     // the interpreter, which may read them any moment.
-    s_streamBytes = 0;
+    s_streamUnits = 0;
     if (s_endSeen && !s_endTold) TellEnd();
     if (SendPastedLines(false) || FlushInput() || GetTickCount64() < s_lookUntil) {
         SetTimer(g_windows.main, ID_SOON_TIMER, USER_TIMER_MINIMUM, nullptr);
@@ -298,14 +301,16 @@ void RetellEnd() {
     // Not while a new interpreter's end is still to be told: the notice kept is the old one's.
     if (s_endNoticeLength == 0 || (g_interpreter && !s_endTold)) return;
     // The pane shows the notice when the line before its empty last one is the notice's last.
-    char shown[sizeof(kRestartLine) + 1];
-    const WORD room = sizeof(shown);  // EM_GETLINE finds the buffer's size in its first word
+    constexpr size_t kLength = ARRAYSIZE(kRestartLine) - 1;
+    WCHAR shown[kLength + 1];
+    const WORD room = ARRAYSIZE(shown);  // EM_GETLINE finds the buffer's size in its first word
     CopyMemory(shown, &room, sizeof(room));
     const LRESULT lines = Pane(EM_GETLINECOUNT);
-    const bool there = lines >= 2 && !LastLineOpen() &&
-                       Pane(EM_GETLINE, lines - 2, reinterpret_cast<LPARAM>(shown)) ==
-                           static_cast<LRESULT>(sizeof(kRestartLine) - 1) &&
-                       memcmp(shown, kRestartLine, sizeof(kRestartLine) - 1) == 0;
+    const bool there =
+        lines >= 2 && !LastLineOpen() &&
+        Pane(EM_GETLINE, lines - 2, reinterpret_cast<LPARAM>(shown)) ==
+            static_cast<LRESULT>(kLength) &&
+        CompareStringOrdinal(shown, kLength, kRestartLine, kLength, FALSE) == CSTR_EQUAL;
     if (!there) ShowWhole(s_endNotice, s_endNoticeLength);
 }
 
@@ -313,6 +318,7 @@ void ForgetOutput() {
     s_endSeen = s_endTold = false;
     s_endUnread = 0;
     s_pending.Clear();
+    s_decoder = OutputDecoder();
     s_paneStale = false;
-    s_streamBytes = 0;
+    s_streamUnits = 0;
 }

@@ -64,37 +64,58 @@ void HideTip() {
     if (s_tip) ShowWindow(s_tip, SW_HIDE);
 }
 
-// Installs EntryFieldProc on the entry field; the field's own procedure goes into its user-data
-// slot, where EntryFieldProc finds it. The wide functions, so that EntryFieldProc sees each typed
-// character itself rather than the ANSI code page's "?" for it.
-void SubclassEntryField(HWND field) {
+// Installs `procedure` on `control`; the control's own procedure goes into its user-data slot,
+// where `procedure` finds it. The controls are Unicode ones, and keep every character.
+void Subclass(HWND control, WNDPROC procedure) {
     LONG_PTR previous =
-        SetWindowLongPtrW(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EntryFieldProc));
-    SetWindowLongPtrW(field, GWLP_USERDATA, previous);
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+    SetWindowLongPtrW(control, GWLP_USERDATA, previous);
 }
 
-// Installs PaneProc on the pane, its own procedure going into its user-data slot. The ANSI
-// functions: the pane shows the interpreter's bytes as they came, and no message to it may pass
-// through a code page on its way.
-void SubclassPane(HWND pane) {
-    LONG_PTR previous = SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PaneProc));
-    SetWindowLongPtrA(pane, GWLP_USERDATA, previous);
+// The pane's font, fixed-pitch and with the characters of the code pages the interpreter may write
+// in: a console's own TrueType font, Consolas or else Lucida Console, at the cell height of the
+// system's OEM font; that font itself where the system has neither. Made once, for the whole run.
+HGDIOBJ PaneFont(HWND pane) {
+    HDC dc = GetDC(pane);
+    HGDIOBJ font = GetStockObject(OEM_FIXED_FONT);
+    HGDIOBJ kept = SelectObject(dc, font);
+    TEXTMETRICW oem;
+    GetTextMetricsW(dc, &oem);
+    static const WCHAR* const kFaces[] = {L"Consolas", L"Lucida Console"};
+    for (const WCHAR* face : kFaces) {
+        HFONT made = CreateFontW(oem.tmHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                 DEFAULT_CHARSET, OUT_TT_ONLY_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face);
+        // The system makes a font of another face where it has none of this one.
+        WCHAR chosen[LF_FACESIZE] = {};
+        SelectObject(dc, made);
+        GetTextFaceW(dc, LF_FACESIZE, chosen);
+        SelectObject(dc, font);
+        if (lstrcmpiW(chosen, face) == 0) {
+            font = made;
+            break;
+        }
+        DeleteObject(made);
+    }
+    SelectObject(dc, kept);
+    ReleaseDC(pane, dc);
+    return font;
 }
 
 INT_PTR OnInitDialog(HWND dialog) {
     HWND pane = GetDlgItem(dialog, IDC_OUTPUT);
     HWND combo = GetDlgItem(dialog, IDC_COMMAND);
-    SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(OEM_FIXED_FONT)), FALSE);
+    SendMessageW(pane, WM_SETFONT, reinterpret_cast<WPARAM>(PaneFont(pane)), FALSE);
     if (!SpawnInterpreter({dialog, pane, combo})) {
         EndDialog(dialog, 0);
         return TRUE;
     }
-    HICON icon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_CONSOLE));
-    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    HICON icon = LoadIconW(g_instance, MAKEINTRESOURCEW(IDI_CONSOLE));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     s_pane = pane;
     s_entry = GetWindow(combo, GW_CHILD);
-    SubclassEntryField(s_entry);
-    SubclassPane(pane);
+    Subclass(s_entry, EntryFieldProc);
+    Subclass(pane, PaneProc);
     InitFindBox(dialog, pane);
     InitTabCompletion(dialog, pane);
     SetFocus(s_entry);
@@ -121,7 +142,7 @@ INT_PTR OnClose(HWND dialog) {
         HWND box = nullptr;
         while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)))
             if (GetWindow(box, GW_OWNER) == dialog) EndDialog(box, IDNO);
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
         return TRUE;
     }
     CloseFindBox();
@@ -223,35 +244,17 @@ private:
     size_t count_ = 0;
 };
 
-LRESULT RefuseInput(WCHAR character) {
-    // A character beyond the BMP comes as two WM_CHAR messages: one beep for both.
-    if (!IS_LOW_SURROGATE(character)) MessageBeep(MB_OK);
-    return 0;
-}
-
 // A paste into the entry field. One line goes in without its line end, as a line copied from the
-// pane comes with one; it is refused unless the field can hold it exactly. Several lines are sent
-// as if each were typed and entered, but only once the user has seen how many and the first of
-// them, and said yes: a paste can carry lines the user did not see. A refused paste leaves the
-// field as it was, and the tip says why.
+// pane comes with one. Several lines are sent as if each were typed and entered, but only once the
+// user has seen how many and the first of them, and said yes: a paste can carry lines the user
+// did not see. A refused paste leaves the field as it was, and the tip says why.
 LRESULT OnPaste(HWND field) {
     ClipboardText clipboard(field);
     WCHAR* text = clipboard.Units();
     const size_t count = clipboard.Count();
     if (PastedLineCount(text, count) <= 1) {
         if (!text) return 0;
-        const PastedLine line = PastedLineAt(text, count, 0);
-        int at = 0;
-        while (static_cast<size_t>(at) < line.end && FieldTakesCharacter(text[at]))
-            ++at;
-        if (static_cast<size_t>(at) < line.end) {
-            static WCHAR reason[kRefusalReasonMax];
-            const int size = IS_HIGH_SURROGATE(text[at]) ? 2 : 1;
-            RefusalReason(text, static_cast<int>(line.end), {at, at + size}, 0, reason);
-            ShowTip(reason);
-            return RefuseInput(0);
-        }
-        text[line.end] = 0;
+        text[PastedLineAt(text, count, 0).end] = 0;
         SendMessageW(field, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
         return 0;
     }
@@ -308,7 +311,7 @@ bool OnFieldKey(HWND field, WPARAM key) {
                             : key == VK_NEXT ? SB_PAGEDOWN
                             : key == VK_HOME ? SB_TOP
                                              : SB_BOTTOM;
-        SendMessageA(s_pane, WM_VSCROLL, MAKEWPARAM(scroll, 0), 0);
+        SendMessageW(s_pane, WM_VSCROLL, MAKEWPARAM(scroll, 0), 0);
         return true;
     }
     if (key != VK_UP || ShowsCurrentEntry(field, combo)) return false;
@@ -328,7 +331,7 @@ bool OnInterruptKey(HWND control, UINT message, WPARAM wParam) {
     if (message != WM_CHAR || wParam != 3) return false;
     if (GetKeyState(VK_CANCEL) < 0) return true;
     DWORD start = 0, end = 0;
-    SendMessageA(control, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+    SendMessageW(control, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
     if (start != end) return false;
     if (!InterruptInterpreter()) MessageBeep(MB_OK);
@@ -349,7 +352,7 @@ bool OnCommonKey(HWND control, UINT message, WPARAM wParam) {
         return true;
     }
     if (message != WM_CHAR || wParam != 1) return false;
-    SendMessageA(control, EM_SETSEL, 0, -1);
+    SendMessageW(control, EM_SETSEL, 0, -1);
     return true;
 }
 
@@ -398,10 +401,6 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
     // Every key, Enter, Escape and Tab included, belongs to the field, not to dialog navigation.
     if (message == WM_GETDLGCODE) return DLGC_WANTALLKEYS;
     if (OnInterruptKey(field, message, wParam)) return 0;
-    // The field holds only what the ANSI code page holds exactly, as one line.
-    if (message == WM_CHAR && !FieldTakesCharacter(static_cast<WCHAR>(wParam))) {
-        return RefuseInput(static_cast<WCHAR>(wParam));
-    }
     if (message == WM_PASTE) return OnPaste(field);
     if (message == WM_KEYDOWN && OnFieldKey(field, wParam)) return 0;
     // Wine's edit control pastes for Shift+Insert without sending itself WM_PASTE.
@@ -420,6 +419,6 @@ LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam)
     if ((message == WM_KEYDOWN && wParam == VK_ESCAPE) || (message == WM_CHAR && wParam == 27)) {
         return 0;
     }
-    auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(pane, GWLP_USERDATA));
-    return CallWindowProcA(previous, pane, message, wParam, lParam);
+    auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(pane, GWLP_USERDATA));
+    return CallWindowProcW(previous, pane, message, wParam, lParam);
 }

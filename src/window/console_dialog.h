@@ -11,9 +11,8 @@ INT_PTR CALLBACK ConsoleDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 // The entry field's procedure: Enter runs the command, every key stays in the field, Tab completes
 // a name and Escape clears the line, Ctrl+C with nothing selected interrupts what the interpreter
-// runs and Ctrl+Break ends it, Ctrl+F and F3 find in the pane, a character or paste that the field
-// cannot hold exactly is refused, the rest goes to the field's own procedure, kept in its
-// user-data slot.
+// runs and Ctrl+Break ends it, Ctrl+F and F3 find in the pane, a paste of several lines goes only
+// after a question, the rest goes to the field's own procedure, kept in its user-data slot.
 LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The pane's procedure: Ctrl+C, Ctrl+Break, Ctrl+F and F3 as in the entry field, the rest to the

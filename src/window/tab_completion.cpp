@@ -8,6 +8,7 @@
 #include <new>
 
 #include "completion.h"
+#include "link.h"
 #include "pane_text.h"
 
 namespace {
@@ -31,6 +32,7 @@ struct Listing {
     WCHAR typed[kPathMax];  // the word's folder part, as typed, without quotes
     WCHAR part[kPathMax];   // what the names start with
     bool foldersOnly;
+    UINT page;  // the interpreter's code page, in which a name must go
     // The thread's answer: the folder taken as the interpreter's, the folder listed, and either
     // the names or why there are none.
     int chosen;
@@ -109,7 +111,8 @@ DWORD WINAPI ListInBackground(void* parameter) {
     }
     listing->error =
         ResolveFolder(listing->folders[listing->chosen], listing->typed, listing->listed)
-            ? ListNames(listing->listed, listing->part, listing->foldersOnly, &listing->names)
+            ? ListNames(listing->listed, listing->part, listing->foldersOnly, listing->page,
+                        &listing->names)
             : ERROR_FILENAME_EXCED_RANGE;
     if (!PostMessageW(listing->window, WM_NAMES_LISTED, 0, reinterpret_cast<LPARAM>(listing))) {
         DeleteListing(listing);
@@ -147,6 +150,7 @@ void AskForNames(const FieldLine& line) {
     CopyMemory(listing->typed, path, folder * sizeof(WCHAR));
     lstrcpyW(listing->part, path + folder);
     listing->foldersOnly = WantsFolders(line.text, line.length, s_word.start);
+    listing->page = InterpreterInputPage();
     HANDLE thread = CreateThread(nullptr, 0, ListInBackground, listing, 0, nullptr);
     if (!thread) return DeleteListing(listing);
     CloseHandle(thread);
