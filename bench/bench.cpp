@@ -404,8 +404,13 @@ void BenchFind() {
     varnel.TypeFlood(kFullPane / 2 - 1000);
     varnel.TypeFlood(kFullPane / 2 + 1000);
     const VarnelProcess& window = varnel.process;
-    const std::string pane = ControlText(window.pane);
-    if (pane.size() != strlen(kGreeting) + kFullPane + 2 * strlen(kFloodEnd))
+    // The first flood's end may be at the end of the pane while the second is still read.
+    const size_t full = strlen(kGreeting) + kFullPane + 2 * strlen(kFloodEnd);
+    std::string pane;
+    if (!WaitFor(
+            "the pane full", [&] { return (pane = ControlText(window.pane)).size() >= full; },
+            10000) ||
+        pane.size() != full)
         Fail("the pane lost text: " + std::to_string(pane.size()) + " characters");
     PostMessageA(window.entry, WM_CHAR, 6, 0x00210001);  // Ctrl+F
     HWND box = nullptr;

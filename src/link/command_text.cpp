@@ -45,14 +45,21 @@ const WCHAR kControlGlyphs[32] = {0,      0x263A, 0x263B, 0x2665, 0x2666, 0x2663
                                   0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC};
 constexpr WCHAR kDeleteGlyph = 0x2302;
 
-// The units as the pane shows them, in place: zero dropped, a control character as its glyph.
+// Puts a decoded unit at `out`[*count] as the pane shows it: a zero dropped, a control character
+// as its glyph.
+inline void Put(WCHAR unit, WCHAR* out, size_t* count) {
+    if (unit >= 32 && unit != 0x7F) {
+        out[(*count)++] = unit;
+    } else if (unit != 0) {
+        out[(*count)++] = unit == 0x7F ? kDeleteGlyph : kControlGlyphs[unit];
+    }
+}
+
+// The `count` units at `units` as the pane shows them, in place; how many are left.
 size_t AsShown(WCHAR* units, size_t count) {
     size_t shown = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const WCHAR unit = units[i];
-        if (unit == 0) continue;
-        units[shown++] = unit < 32 ? kControlGlyphs[unit] : unit == 0x7F ? kDeleteGlyph : unit;
-    }
+    for (size_t i = 0; i < count; ++i)
+        Put(units[i], units, &shown);
     return shown;
 }
 
@@ -68,7 +75,7 @@ size_t DecodeUtf8(OutputDecoder* decoder, const BYTE* bytes, size_t count, WCHAR
             decoder->lowest = 0x80;
             decoder->highest = 0xBF;
             if (byte < 0x80) {
-                out[units++] = byte;
+                Put(byte, out, &units);
             } else if (byte >= 0xC2 && byte <= 0xDF) {
                 decoder->needed = 1;
                 decoder->value = byte & 0x1F;
@@ -98,7 +105,7 @@ size_t DecodeUtf8(OutputDecoder* decoder, const BYTE* bytes, size_t count, WCHAR
         decoder->value = decoder->value << 6 | (byte & 0x3F);
         if (--decoder->needed > 0) continue;
         if (decoder->value < 0x10000) {
-            out[units++] = static_cast<WCHAR>(decoder->value);
+            Put(static_cast<WCHAR>(decoder->value), out, &units);
         } else {
             out[units++] = static_cast<WCHAR>(0xD800 + ((decoder->value - 0x10000) >> 10));
             out[units++] = static_cast<WCHAR>(0xDC00 + (decoder->value & 0x3FF));
@@ -107,23 +114,14 @@ size_t DecodeUtf8(OutputDecoder* decoder, const BYTE* bytes, size_t count, WCHAR
     return units;
 }
 
-// Single bytes of a code page, each its own character: U+FFFD for each the page does not define.
-size_t DecodeSingles(UINT page, const char* bytes, size_t count, WCHAR* out) {
-    if (count == 0) return 0;
-    const int all = static_cast<int>(count);
-    if (MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes, all, out, all) == all) return count;
-    for (size_t at = 0; at < count; ++at)
-        if (MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, bytes + at, 1, out + at, 1) != 1)
-            out[at] = kReplacement;
-    return count;
-}
-
 // What a code page is made of: bytes that are characters of their own, lead bytes of two-byte
-// characters, or characters of more than two bytes (then 0). Asked of the system once for each
-// page in turn; only the window's thread decodes.
+// characters, or characters of more than two bytes (then 0); and whether its first 128 bytes are
+// ASCII's characters, as nearly every page's are. Asked of the system once for each page in turn;
+// only the window's thread decodes.
 struct PageBytes {
     UINT page;
     int most;  // bytes of its longest character
+    bool ascii;
     bool lead[256];
 };
 
@@ -137,7 +135,39 @@ const PageBytes& BytesOf(UINT page) {
     for (int range = 0; range + 1 < MAX_LEADBYTES && info.LeadByte[range]; range += 2)
         for (int byte = info.LeadByte[range]; byte <= info.LeadByte[range + 1]; ++byte)
             s_bytes.lead[byte] = true;
+    char ascii[128];
+    WCHAR units[128];
+    for (int byte = 0; byte < 128; ++byte)
+        ascii[byte] = static_cast<char>(byte);
+    s_bytes.ascii = MultiByteToWideChar(page, 0, ascii, 128, units, 128) == 128;
+    for (int byte = 0; byte < 128 && s_bytes.ascii; ++byte)
+        s_bytes.ascii = units[byte] == byte && !s_bytes.lead[byte];
     return s_bytes;
+}
+
+// Single bytes of a code page, each its own character: U+FFFD for each the page does not define.
+// ASCII, where the page has it, is taken as it is, without asking the system. Returns the units
+// written, as the pane shows them.
+size_t DecodeSingles(const PageBytes& page, const char* bytes, size_t count, WCHAR* out) {
+    size_t units = 0;
+    for (size_t at = 0; at < count;) {
+        while (page.ascii && at < count && static_cast<BYTE>(bytes[at]) < 0x80)
+            Put(static_cast<BYTE>(bytes[at++]), out, &units);
+        size_t run = at;
+        while (run < count && (!page.ascii || static_cast<BYTE>(bytes[run]) >= 0x80))
+            ++run;
+        const int size = static_cast<int>(run - at);
+        if (size > 0 && MultiByteToWideChar(page.page, MB_ERR_INVALID_CHARS, bytes + at, size,
+                                            out + units, size) != size) {
+            for (int one = 0; one < size; ++one)
+                if (MultiByteToWideChar(page.page, MB_ERR_INVALID_CHARS, bytes + at + one, 1,
+                                        out + units + one, 1) != 1)
+                    out[units + one] = kReplacement;
+        }
+        units += AsShown(out + units, static_cast<size_t>(size));
+        at = run;
+    }
+    return units;
 }
 
 // A code page of one or two bytes a character. A lead byte whose trail the read has cut waits
@@ -154,20 +184,20 @@ size_t DecodeDoubleBytes(OutputDecoder* decoder, const PageBytes& page, const ch
         } else {
             out[0] = kReplacement;
         }
-        units = 1;
+        units = AsShown(out, 1);
     }
     while (at < count) {
         size_t run = at;
         while (run < count && !page.lead[static_cast<BYTE>(bytes[run])])
             ++run;
-        units += DecodeSingles(page.page, bytes + at, run - at, out + units);
+        units += DecodeSingles(page, bytes + at, run - at, out + units);
         at = run;
         if (at == count) break;
         if (at + 1 == count) {
             decoder->lead = static_cast<BYTE>(bytes[at++]);
         } else if (MultiByteToWideChar(page.page, MB_ERR_INVALID_CHARS, bytes + at, 2, out + units,
                                        1) == 1) {
-            ++units;
+            units += AsShown(out + units, 1);
             at += 2;
         } else {
             out[units++] = kReplacement;
@@ -250,9 +280,9 @@ size_t DecodeOutput(OutputDecoder* decoder, UINT page, const char* bytes, size_t
     } else if (count > 0) {
         const int got = MultiByteToWideChar(page, 0, bytes, static_cast<int>(count), out + units,
                                             static_cast<int>(count));
-        units += got > 0 ? static_cast<size_t>(got) : 0;
+        units += AsShown(out + units, got > 0 ? static_cast<size_t>(got) : 0);
     }
-    return AsShown(out, units);
+    return units;
 }
 
 size_t EndDecoding(OutputDecoder* decoder, WCHAR* out) {

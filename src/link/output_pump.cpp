@@ -9,8 +9,9 @@
 // off. So reads go on all the time, and insertions gather what was read: while the interpreter
 // floods, twice a second; once it pauses, one after the other.
 //
-// The output is decoded as it is read, with the code page its console writes in then: a "chcp"
-// takes effect from the next output on. The pane holds UTF-16 text, and counts in its units.
+// The output is decoded as it is read, with the code page its console writes in as the pass
+// starts: a "chcp" takes effect from the next pass's output on. The pane holds UTF-16 text, and
+// counts in its units.
 #include "byte_logic.h"
 #include "link_state.h"
 
@@ -95,7 +96,6 @@ bool ReadUntilDrained(ULONGLONG passStart) {
         s_lookUntil = 0;  // the output that early passes look for has come
         Gather(s_decoded, DecodeOutput(&s_decoder, s_outputPage, s_chunk, got, s_decoded));
         if (reads % kReadsPerLook != 0) continue;
-        s_outputPage = InterpreterOutputPage();
         const ULONGLONG now = GetTickCount64();
         if (MessageWaiting() || now - passStart >= kPassMaxMs ||
             InsertSize(s_pending.Size(), false, now - s_lastShown) > 0) {
@@ -249,6 +249,8 @@ void OutputPump() {
             s_endUnread = 0;
         }
     }
+    // The console's page, asked once a pass: the interpreter's console answers each question
+    // through the process that keeps it, which a pass of a flood would ask hundreds of times.
     s_outputPage = InterpreterOutputPage();
     const ULONGLONG start = GetTickCount64();
     // While the interpreter floods, one insertion ends the pass; once it has paused, what it
