@@ -42,6 +42,25 @@ LRESULT CALLBACK BoxKeys(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(s_boxKeys, code, wParam, lParam);
 }
 
+// The system's Find box for `find`, or null. It is in COMDLG32, which is loaded for the first
+// search, from the system's folder: most runs search nothing, and the library, with those it
+// loads in turn, would add megabytes and milliseconds to every start.
+HWND SystemFindBox(FINDREPLACEW* find) {
+    using FindText = HWND(WINAPI*)(FINDREPLACEW*);
+    static FindText s_findText;
+    if (!s_findText) {
+        WCHAR path[MAX_PATH + 16];
+        const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return nullptr;
+        lstrcpyW(path + length, L"\\comdlg32.dll");
+        HMODULE library = LoadLibraryW(path);
+        if (!library) return nullptr;
+        s_findText = reinterpret_cast<FindText>(
+            reinterpret_cast<void*>(GetProcAddress(library, "FindTextW")));
+    }
+    return s_findText ? s_findText(find) : nullptr;
+}
+
 // The pane's selection into s_what, when it is on one line and fits; whether it was.
 bool TakeSelection() {
     DWORD start = 0, end = 0;
@@ -107,7 +126,7 @@ void OpenFindBox() {
     s_find.lpstrFindWhat = s_what;
     // In bytes for the system, in units for Wine: either way within the buffer.
     s_find.wFindWhatLen = kFindMax;
-    s_box = FindTextW(&s_find);
+    s_box = SystemFindBox(&s_find);
     if (s_box) s_boxKeys = SetWindowsHookExW(WH_MSGFILTER, BoxKeys, nullptr, GetCurrentThreadId());
 }
 
