@@ -111,7 +111,7 @@ size_t ScrollbackCut(size_t length, size_t incoming) {
     const size_t excess = length + incoming - kScrollbackKeep;
     if (excess >= length) return length;
     size_t head = excess + kLongestCutLine < length ? excess + kLongestCutLine : length;
-    if (head >= sizeof(s_text)) head = sizeof(s_text) - 1;
+    if (head >= ARRAYSIZE(s_text)) head = ARRAYSIZE(s_text) - 1;
     const size_t got =
         static_cast<size_t>(Pane(WM_GETTEXT, head + 1, reinterpret_cast<LPARAM>(s_text)));
     return LineStartFrom(s_text, got, excess, kLongestCutLine);
