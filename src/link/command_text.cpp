@@ -4,6 +4,8 @@
 // page, a wildcard to the interpreter, and "Ã" an "A".
 #include "command_text.h"
 
+#include <string.h>
+
 #include "link_state.h"
 
 namespace {
@@ -55,6 +57,25 @@ inline void Put(WCHAR unit, WCHAR* out, size_t* count) {
     }
 }
 
+// Printable ASCII at the start of `bytes`, most of what an interpreter writes, as it is: widened
+// into `out` eight bytes at a time while all eight are, then a byte at a time. How many.
+size_t PrintableAscii(const BYTE* bytes, size_t count, WCHAR* out) {
+    constexpr unsigned long long kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+    size_t at = 0;
+    for (; at + 8 <= count; at += 8) {
+        unsigned long long eight;
+        memcpy(&eight, bytes + at, 8);
+        // A high bit is set for each byte of 0x7F or more, or below 0x20 (a borrow), and may be
+        // set for its neighbours then, but never for eight printable bytes.
+        if ((eight | (eight + kOnes) | (eight - 0x20 * kOnes)) & kHighs) break;
+        for (int i = 0; i < 8; ++i)
+            out[at + i] = bytes[at + i];
+    }
+    for (; at < count && bytes[at] >= 0x20 && bytes[at] < 0x7F; ++at)
+        out[at] = bytes[at];
+    return at;
+}
+
 // The `count` units at `units` as the pane shows them, in place; how many are left.
 size_t AsShown(WCHAR* units, size_t count) {
     size_t shown = 0;
@@ -69,6 +90,12 @@ size_t AsShown(WCHAR* units, size_t count) {
 size_t DecodeUtf8(OutputDecoder* decoder, const BYTE* bytes, size_t count, WCHAR* out) {
     size_t units = 0;
     for (size_t at = 0; at < count;) {
+        if (decoder->needed == 0) {
+            const size_t ascii = PrintableAscii(bytes + at, count - at, out + units);
+            at += ascii;
+            units += ascii;
+            if (at == count) break;
+        }
         const BYTE byte = bytes[at];
         if (decoder->needed == 0) {
             ++at;
@@ -151,8 +178,14 @@ const PageBytes& BytesOf(UINT page) {
 size_t DecodeSingles(const PageBytes& page, const char* bytes, size_t count, WCHAR* out) {
     size_t units = 0;
     for (size_t at = 0; at < count;) {
-        while (page.ascii && at < count && static_cast<BYTE>(bytes[at]) < 0x80)
-            Put(static_cast<BYTE>(bytes[at++]), out, &units);
+        while (page.ascii && at < count && static_cast<BYTE>(bytes[at]) < 0x80) {
+            const size_t ascii =
+                PrintableAscii(reinterpret_cast<const BYTE*>(bytes) + at, count - at, out + units);
+            at += ascii;
+            units += ascii;
+            if (at < count && static_cast<BYTE>(bytes[at]) < 0x80)
+                Put(static_cast<BYTE>(bytes[at++]), out, &units);
+        }
         size_t run = at;
         while (run < count && (!page.ascii || static_cast<BYTE>(bytes[run]) >= 0x80))
             ++run;
@@ -275,7 +308,9 @@ size_t DecodeOutput(OutputDecoder* decoder, UINT page, const char* bytes, size_t
     }
     if (page == CP_UTF8) {
         units += DecodeUtf8(decoder, reinterpret_cast<const BYTE*>(bytes), count, out + units);
-    } else if (BytesOf(page).most <= 2) {
+    } else if (BytesOf(page).most == 1) {
+        units += DecodeSingles(BytesOf(page), bytes, count, out + units);
+    } else if (BytesOf(page).most == 2) {
         units += DecodeDoubleBytes(decoder, BytesOf(page), bytes, count, out + units);
     } else if (count > 0) {
         const int got = MultiByteToWideChar(page, 0, bytes, static_cast<int>(count), out + units,
